@@ -1,0 +1,149 @@
+#include "ac3/ac3_format.h"
+
+#include <array>
+
+namespace lenfit {
+
+namespace {
+
+// Bit rates by frmsizecod >> 1 (ATSC A/52, Table 5.18).
+constexpr std::array<int, 19> ac3_bitrate_kbps = {32,  40,  48,  56,  64,  80,  96,
+                                                  112, 128, 160, 192, 224, 256, 320,
+                                                  384, 448, 512, 576, 640};
+// Sampling rates by fscod (ATSC A/52, Table 5.6); code 3 is reserved.
+constexpr std::array<double, 4> ac3_sample_rate_khz = {48.0, 44.1, 32.0, 0.0};
+
+struct Ac3ChannelMode {
+    const char* name;
+    int full_bandwidth_channels;
+    int lfeon_bit;  // where lfeon lies in byte 6, after the mix levels acmod brings
+};
+// Audio coding modes by acmod (ATSC A/52, Table 5.8).
+constexpr std::array<Ac3ChannelMode, 8> ac3_channel_modes = {{{"1+1", 2, 4},
+                                                              {"1/0", 1, 4},
+                                                              {"2/0", 2, 2},
+                                                              {"3/0", 3, 2},
+                                                              {"2/1", 3, 2},
+                                                              {"3/1", 4, 0},
+                                                              {"2/2", 4, 2},
+                                                              {"3/2", 5, 0}}};
+
+constexpr unsigned samples_per_frame = 1536;
+constexpr std::uint32_t extra_word_bytes = 2;
+
+bool header_is_measurable(std::uint8_t byte4) {
+    return (byte4 >> 6) != 3 && (byte4 & 0x3Fu) >> 1 < ac3_bitrate_kbps.size();
+}
+
+double frame_seconds_at(double rate_khz) { return (samples_per_frame / rate_khz) / 1000.0; }
+
+bool main_service(const std::uint8_t* h) {
+    return bsmod(h) <= 1 || (bsmod(h) == 7 && acmod(h) >= 2);
+}
+
+bool lfe_on(const std::uint8_t* h) {
+    return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u;
+}
+
+bool ac3_long_frame(const std::uint8_t* bytes, std::size_t n) {
+    return n > 4 && ac3_carries_extra_word(bytes[4]);
+}
+
+}  // namespace
+
+bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
+    return offset + 1 < n && bytes[offset] == 0x0B && bytes[offset + 1] == 0x77;
+}
+
+bool ac3_carries_extra_word(std::uint8_t byte4) { return (byte4 >> 6) == 1 && (byte4 & 1u); }
+
+std::uint32_t ac3_frame_bytes(std::uint8_t byte4) {
+    if (!header_is_measurable(byte4)) return 0;
+    const double bitrate = ac3_bitrate_kbps[(byte4 & 0x3Fu) >> 1];
+    const double rate = ac3_sample_rate_khz[byte4 >> 6];
+    const auto words = static_cast<std::uint32_t>(bitrate * samples_per_frame / rate * 0.0625);
+    return 2 * words + (ac3_carries_extra_word(byte4) ? extra_word_bytes : 0);
+}
+
+std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
+    if (offset + 4 >= n) return 0;
+    return ac3_frame_bytes(bytes[offset + 4]);
+}
+
+const FrameSyntax ac3_frame_syntax = {ac3_sync_at, ac3_frame_length_at};
+
+StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
+    StreamFormat format;
+    format.first_frame_offset = offset;
+    format.frame_bytes = ac3_frame_bytes(h[4]);
+    format.sample_rate_khz = ac3_sample_rate_khz[fscod(h)];
+    format.frame_seconds = frame_seconds_at(format.sample_rate_khz);
+    format.bitrate_kbps = ac3_bitrate_kbps[frmsizecod(h) >> 1];
+    format.odd_frame_size = ac3_carries_extra_word(h[4]) ? 1 : 0;
+    // At 44.1 kHz encoders mix odd and even frmsizecod; the bitrate's mean length is
+    // 192 bytes per kbit/s at 1 kHz (1536 samples, 8 bits a byte).
+    format.length_varies = fscod(h) == 1;
+    format.mean_frame_bytes = format.length_varies
+                                  ? 192.0 * format.bitrate_kbps / format.sample_rate_khz
+                                  : static_cast<double>(format.frame_bytes);
+    return format;
+}
+
+std::string ac3_description(const std::uint8_t* h, const StreamFormat& format) {
+    const Ac3ChannelMode& mode = ac3_channel_modes[acmod(h)];
+    return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s.\n", bsid(h),
+                       main_service(h) ? "main audio service, " : "associated service, ",
+                       mode.full_bandwidth_channels, lfe_on(h) ? ".1" : "", mode.name) +
+           text_printf("Each frame is %u bytes, sampling freq is %g kHz, and bitrate is %d kbps.\n",
+                       format.frame_bytes, format.sample_rate_khz, format.bitrate_kbps);
+}
+
+StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
+                              ProbeBuffer& probe_buffer) {
+    const std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
+    const std::int64_t first = find_first_frame(probe_buffer.data(), n, ac3_frame_syntax);
+    // The description reads bytes 4 to 6 of the header.
+    if (first < 0 || static_cast<std::size_t>(first) + ac3_header_bytes > n) {
+        fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
+    }
+    const std::uint8_t* header = probe_buffer.data() + first;
+    const StreamFormat format = ac3_stream_format(header, static_cast<std::uint32_t>(first));
+    std::fputs(ac3_description(header, format).c_str(), stdout);
+    return format;
+}
+
+std::int64_t count_ac3_trailing_junk(const ProbeBuffer& window, const StreamFormat& format) {
+    const std::int64_t junk =
+        trailing_junk_after_last_frame(window.data(), window.size(), ac3_frame_syntax);
+    if (junk >= 0) return junk;
+
+    // No two frames in the window: take the last sync word for the last frame.
+    std::size_t last = 0;
+    for (std::size_t c = window.size() - 2; c >= 1; --c) {
+        if (ac3_sync_at(window.data(), window.size(), c)) {
+            last = c;
+            break;
+        }
+    }
+    std::int64_t rest = static_cast<std::int64_t>((window.size() - last) % format.frame_bytes);
+    if (format.odd_frame_size == 0 && last + 4 < window.size() &&
+        ac3_carries_extra_word(window[last + 4])) {
+        rest -= extra_word_bytes;
+    }
+    return rest < 0 ? 0 : rest;
+}
+
+FrameAlignmentRule ac3_alignment_rule(const StreamFormat& format) {
+    FrameAlignmentRule rule;
+    rule.enabled = format.length_varies;
+    rule.read_length = format.frame_bytes - (format.odd_frame_size ? extra_word_bytes : 0);
+    rule.extra_bytes = extra_word_bytes;
+    rule.sync_at = ac3_sync_at;
+    rule.is_long_frame = ac3_long_frame;
+    return rule;
+}
+
+const FormatTool ac3_tool = {"ac3", probe_ac3_stream, count_ac3_trailing_junk, nullptr,
+                             ac3_alignment_rule};
+
+}  // namespace lenfit

@@ -1,0 +1,5 @@
+// ac3lenfit: fits an AC-3 stream to a new length by writing frames twice or leaving
+// them out.
+#include "ac3/ac3_format.h"
+
+int main(int argc, char** argv) { return lenfit::run_lenfit(argc, argv, lenfit::ac3_tool); }

@@ -1,0 +1,50 @@
+// Finding frames in a buffer by following them by their own lengths: the probe's
+// search for the first frame and the tail window's search for the last one.
+#include <algorithm>
+
+#include "lenfit.h"
+
+namespace lenfit {
+
+bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
+                        const FrameSyntax& syntax) {
+    if (!syntax.sync_at(bytes, n, offset)) return false;
+    const std::uint32_t length = syntax.frame_length_at(bytes, n, offset);
+    return length > 0 && syntax.sync_at(bytes, n, offset + length);
+}
+
+std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
+                              const FrameSyntax& syntax) {
+    for (std::size_t p = 0; p < n; ++p) {
+        if (frame_confirmed_at(bytes, n, p, syntax)) return static_cast<std::int64_t>(p);
+    }
+    return -1;
+}
+
+std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::size_t n,
+                                            const FrameSyntax& syntax) {
+    std::int64_t last = -1;
+    std::size_t position = 0;
+    while (position < n) {
+        const std::int64_t first = find_first_frame(window + position, n - position, syntax);
+        if (first < 0) break;
+        // A frame whose header lies at the end of the window is tested on the bytes the
+        // window holds, so offsets stay relative to the window's start.
+        std::size_t frame = position + static_cast<std::size_t>(first);
+        std::uint32_t length = syntax.frame_length_at(window, n, frame);
+        while (length > 0 && syntax.sync_at(window, n, frame + length)) {
+            frame += length;
+            length = syntax.frame_length_at(window, n, frame);
+        }
+        last = static_cast<std::int64_t>(frame);
+        position = frame + std::max<std::uint32_t>(length, 1);
+    }
+    if (last < 0) return -1;
+    const std::int64_t rest = static_cast<std::int64_t>(n) - last;
+    const std::int64_t length =
+        syntax.frame_length_at(window, n, static_cast<std::size_t>(last));
+    if (length == 0 || rest < length) return rest;  // the last frame is cut short
+    return rest - length;
+}
+
+}  // namespace lenfit

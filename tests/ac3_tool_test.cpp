@@ -1,0 +1,381 @@
+// ac3lenfit run as a user runs it: standard output, exit status and output bytes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Ac3Header;
+using testkit::Bytes;
+using testkit::RunResult;
+
+const std::string tool = AC3LENFIT_PATH;
+
+const char* const description_48k =
+    "Audio type is AC-3, version 8, main audio service, 5.1 channel(s) mode 3/2.\n"
+    "Each frame is 1792 bytes, sampling freq is 48 kHz, and bitrate is 448 kbps.\n";
+
+const char* const usage_text =
+    "Usage: ac3lenfit [-t targetsec] [-o outfile] infile\n"
+    "ac3lenfit: Scale ac3 audio to given number of seconds with duplicated or dropped frames.\n"
+    "          Outputs estimates for infile if -o option is not given\n"
+    "          -t targetsec\tScale audio to targetsec number of seconds.\n"
+    "          -o outfile\tOutputs complete frames from infile to outfile scaled to targetsec "
+    "if specified.\n";
+
+Ac3Header at44k(unsigned frmsizecod) {
+    Ac3Header header;
+    header.fscod = 1;
+    header.frmsizecod = frmsizecod;
+    return header;
+}
+
+// 448 kbit/s at 48 kHz, 3200 frames between 100 and 50 junk bytes: 5734550 bytes.
+Bytes typical_file() {
+    Bytes file = testkit::junk(100, 1);
+    testkit::append(file, testkit::ac3_frames(3200, Ac3Header{}));
+    testkit::append(file, testkit::junk(50, 2));
+    return file;
+}
+
+Bytes stream_part(const Bytes& file, std::size_t leading, std::size_t trailing) {
+    return Bytes(file.begin() + static_cast<long>(leading), file.end() - static_cast<long>(trailing));
+}
+
+class Ac3Tool : public ::testing::Test {
+protected:
+    testkit::TempDir dir;
+    std::string in = dir.path("in.ac3");
+    std::string out = dir.path("out.ac3");
+
+    RunResult run(const std::vector<std::string>& arguments) {
+        RunResult result = testkit::run_tool(tool, arguments);
+        EXPECT_EQ(result.err, "") << "the tool never writes to standard error";
+        return result;
+    }
+};
+
+TEST_F(Ac3Tool, TypicalRunDropsEveryEighthOrNinthFrame) {
+    const Bytes file = typical_file();
+    ASSERT_EQ(file.size(), 5734550u);
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "90", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string(description_48k) +
+                              "Found 100 leading and 50 trailing junk bytes.\n"
+                              "Original length of audio is 102.4 seconds, or 00:01:42.400, in 3200 frames\n"
+                              "Approximately 387 frames need to be dropped.\n"
+                              "Removed 387 frames, actual length now is 00:01:30.016 in 2813 frames.\n");
+    const auto changes = testkit::compare_frames(testkit::split_ac3_frames(stream_part(file, 100, 50)),
+                                                 testkit::split_ac3_frames(testkit::read_file(out)));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+    EXPECT_TRUE(changes.duplicated.empty());
+    ASSERT_EQ(changes.dropped.size(), 387u);
+    EXPECT_EQ(std::vector<std::size_t>(changes.dropped.begin(), changes.dropped.begin() + 5),
+              (std::vector<std::size_t>{9, 17, 25, 34, 42}));
+    EXPECT_EQ(changes.frames_written, 2813u);
+}
+
+TEST_F(Ac3Tool, LongerTargetDuplicatesFrames) {
+    testkit::write_file(in, typical_file());
+    const RunResult result = run({"/t", "110", "/o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Approximately 237 frames need to be inserted.\n"
+                              "Inserted 237 frames, actual length now is 00:01:49.984 in 3437 frames.\n"),
+              std::string::npos)
+        << result.out;
+    const auto changes = testkit::compare_frames(testkit::split_ac3_frames(stream_part(typical_file(), 100, 50)),
+                                                 testkit::split_ac3_frames(testkit::read_file(out)));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+    EXPECT_EQ(changes.duplicated.size(), 237u);
+    EXPECT_EQ(changes.duplicated.front(), 14u);
+}
+
+TEST_F(Ac3Tool, EstimateOnlyWritesNoFile) {
+    testkit::write_file(in, typical_file());
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string(description_48k) +
+                              "Found 100 leading and 50 trailing junk bytes.\n"
+                              "Original length of audio is 102.4 seconds, or 00:01:42.400, in 3200 frames\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+
+    // An empty output name is no output, and a target that reads as 0 is no target.
+    const RunResult no_output = run({"-t", "abc", "-o", "", in});
+    EXPECT_EQ(no_output.status, 0);
+    EXPECT_EQ(no_output.out, result.out);
+}
+
+TEST_F(Ac3Tool, NoTargetCopiesTheStreamWithoutItsJunk) {
+    const Bytes file = typical_file();
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Inserted 0 frames, actual length now is 00:01:42.400 in 3200 frames.\n"),
+              std::string::npos);
+    EXPECT_EQ(testkit::read_file(out), stream_part(file, 100, 50));
+}
+
+TEST_F(Ac3Tool, TargetAtTheExactLengthChangesNothing) {
+    Bytes file = testkit::ac3_frames(400, Ac3Header{});  // 12.8 seconds
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "12.8", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Approximately 0 frames need to be dropped.\n"
+                              "Inserted 0 frames, actual length now is 00:00:12.800 in 400 frames.\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Ac3Tool, NegativeTargetDropsEveryFrame) {
+    testkit::write_file(in, testkit::ac3_frames(400, Ac3Header{}));
+    const RunResult result = run({"-t", "-5", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Approximately 556 frames need to be dropped.\n"
+                              "Removed 400 frames, actual length now is 00:00:00.000 in 0 frames.\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_TRUE(testkit::read_file(out).empty());
+}
+
+TEST_F(Ac3Tool, ThirtyTwoKilohertzStream) {
+    Ac3Header header;
+    header.fscod = 2;
+    header.frmsizecod = 36;  // 640 kbit/s, 3840 bytes
+    header.acmod = 2;
+    header.byte6_low = 0;
+    header.bsmod = 2;
+    const Bytes file = testkit::ac3_frames(10, header);
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "0.4", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is AC-3, version 8, associated service, 2 channel(s) mode 2/0.\n"
+              "Each frame is 3840 bytes, sampling freq is 32 kHz, and bitrate is 640 kbps.\n"
+              "Found 0 leading and 0 trailing junk bytes.\n"
+              "Original length of audio is 0.48 seconds, or 00:00:00.480, in 10 frames\n"
+              "Approximately 1 frames need to be dropped.\n"
+              "Removed 1 frames, actual length now is 00:00:00.432 in 9 frames.\n");
+}
+
+TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {}, {"-x", in}, {"-T", "90", in}, {in, "-t"}, {"-t", "nan", in},
+             {"-t", "1e300", in}, {"a", "b", "c", "d", "e", "f"}}) {
+        const RunResult result = run(arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, usage_text);
+    }
+}
+
+TEST_F(Ac3Tool, MissingInputCreatesNoOutput) {
+    const RunResult result = run({"-o", out, dir.path("missing.ac3")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + dir.path("missing.ac3") + " could not be opened\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+
+    // -t5 swallows the input name; the empty name cannot be opened.
+    const RunResult glued = run({"-t5", in});
+    EXPECT_EQ(glued.status, 1);
+    EXPECT_EQ(glued.out, "File  could not be opened\n");
+}
+
+TEST_F(Ac3Tool, DirectoryInputIsRefused) {
+    const RunResult result = run({"-o", out, dir.root()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + dir.root() + " could not be opened\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+}
+
+TEST_F(Ac3Tool, OutputInAMissingFolderCannotBeOpened) {
+    testkit::write_file(in, typical_file());
+    const std::string nowhere = dir.path("no/such/out.ac3");
+    const RunResult result = run({"-o", nowhere, in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + nowhere + " could not be opened\n");
+}
+
+TEST_F(Ac3Tool, NeverOverwritesTheInput) {
+    const Bytes file = typical_file();
+    testkit::write_file(in, file);
+    ASSERT_EQ(link(in.c_str(), dir.path("hard.ac3").c_str()), 0);
+    ASSERT_EQ(symlink(in.c_str(), dir.path("soft.ac3").c_str()), 0);
+    for (const std::string& target : {in, dir.path("hard.ac3"), dir.path("soft.ac3")}) {
+        const RunResult result = run({"-t", "90", "-o", target, in});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "File " + target + " is the input file and cannot be overwritten\n");
+        EXPECT_EQ(testkit::read_file(in), file);
+    }
+}
+
+TEST_F(Ac3Tool, NotAnAc3FileLeavesTheOutputEmpty) {
+    testkit::write_file(in, testkit::junk(20000));
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + in + " does not look like an AC-3 audio file.\n");
+    EXPECT_TRUE(testkit::file_exists(out));
+    EXPECT_TRUE(testkit::read_file(out).empty());
+
+    testkit::write_file(in, Bytes());
+    EXPECT_EQ(run({in}).out, "File " + in + " does not look like an AC-3 audio file.\n");
+
+    // The first frame must start within the first 10000 bytes.
+    Bytes late = testkit::junk(10000);
+    testkit::append(late, testkit::ac3_frames(10, Ac3Header{}));
+    testkit::write_file(in, late);
+    EXPECT_EQ(run({in}).status, 1);
+}
+
+TEST_F(Ac3Tool, InputShorterThanTheTailWindow) {
+    testkit::write_file(in, testkit::ac3_frames(5, Ac3Header{}));  // 8960 bytes
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, std::string(description_48k) + "Error in reading file " + in + "\n");
+}
+
+TEST_F(Ac3Tool, InputOfExactlyTenThousandBytes) {
+    Bytes file = testkit::junk(1040);
+    testkit::append(file, testkit::ac3_frames(5, Ac3Header{}));
+    ASSERT_EQ(file.size(), 10000u);
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Found 1040 leading and 0 trailing junk bytes.\n"), std::string::npos);
+    EXPECT_EQ(testkit::read_file(out), stream_part(file, 1040, 0));
+}
+
+TEST_F(Ac3Tool, WriteErrorsAreReported) {
+    if (!testkit::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    testkit::write_file(in, typical_file());
+    const RunResult result = run({"-o", "/dev/full", in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("Error in writing file /dev/full\n"), std::string::npos);
+    EXPECT_EQ(result.out.find("Inserted"), std::string::npos);
+}
+
+// 44.1 kHz streams mix frames of 834 and 836 bytes at 192 kbit/s.
+Bytes mixed_44k_frames(std::size_t count) {
+    return testkit::ac3_frames(count, [](std::size_t i) {
+        return at44k(testkit::ac3_long_at_44k(i, 192) ? 21 : 20);
+    });
+}
+
+TEST_F(Ac3Tool, MixedLengthsAt44kAreCopiedWhole) {
+    Bytes file = testkit::junk(333, 3);
+    testkit::append(file, mixed_44k_frames(600));
+    testkit::append(file, testkit::junk(77, 4));
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is AC-3, version 8, main audio service, 5.1 channel(s) mode 3/2.\n"
+              "Each frame is 834 bytes, sampling freq is 44.1 kHz, and bitrate is 192 kbps.\n"
+              "Found 333 leading and 77 trailing junk bytes.\n"
+              "Original length of audio is 20.8979 seconds, or 00:00:20.898, in 600 frames\n"
+              "Inserted 0 frames, actual length now is 00:00:20.898 in 600 frames.\n");
+    EXPECT_EQ(testkit::read_file(out), stream_part(file, 333, 77));
+}
+
+TEST_F(Ac3Tool, WorkedPositionsOfARealignment) {
+    // Frame 1 short (834 bytes), frame 2 long (836), then short frames.
+    Bytes file = testkit::ac3_frames(14, [](std::size_t i) { return at44k(i == 1 ? 21 : 20); });
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.find("Error in frame"), std::string::npos);
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Ac3Tool, ChangedFramesAt44kAreWholeAndInOrder) {
+    const Bytes stream = mixed_44k_frames(900);
+    testkit::write_file(in, stream);
+    const auto input_frames = testkit::split_ac3_frames(stream);
+    for (const char* target : {"25", "31.2", "20", "44", "1"}) {
+        const RunResult result = run({"-t", target, "-o", out, in});
+        ASSERT_EQ(result.status, 0) << target;
+        const auto changes = testkit::compare_frames(input_frames,
+                                                     testkit::split_ac3_frames(testkit::read_file(out)));
+        ASSERT_TRUE(changes.whole) << target << ": " << changes.problem;
+        const std::size_t changed = changes.duplicated.size() + changes.dropped.size();
+        const std::string verb = changes.duplicated.empty() ? "Removed " : "Inserted ";
+        EXPECT_NE(result.out.find(verb + std::to_string(changed) + " frames, "), std::string::npos)
+            << target << "\n" << result.out;
+        EXPECT_NE(result.out.find(" in " + std::to_string(changes.frames_written) + " frames.\n"),
+                  std::string::npos)
+            << target << "\n" << result.out;
+        // The length written is the target, within a frame.
+        const double frame_seconds = 1536 / 44.1 / 1000;
+        EXPECT_NEAR(changes.frames_written * frame_seconds, std::max(0.0, std::atof(target)),
+                    frame_seconds * 1.01)
+            << target;
+    }
+}
+
+TEST_F(Ac3Tool, DuplicatedAndDroppedLongFramesAreWrittenWhole) {
+    // Three long frames in four, and every other frame changed: most changed frames are
+    // long ones, each first read 2 bytes short and found long only a block later.
+    const auto is_long = [](std::size_t number) { return number % 4 != 0; };
+    const Bytes stream =
+        testkit::ac3_frames(200, [&](std::size_t i) { return at44k(is_long(i + 1) ? 21 : 20); });
+    testkit::write_file(in, stream);
+    const auto input_frames = testkit::split_ac3_frames(stream);
+    const double seconds = 200 * (1536 / 44.1 / 1000);
+    for (double factor : {1.5, 0.5}) {
+        const RunResult result = run({"-t", std::to_string(seconds * factor), "-o", out, in});
+        ASSERT_EQ(result.status, 0);
+        const auto changes =
+            testkit::compare_frames(input_frames, testkit::split_ac3_frames(testkit::read_file(out)));
+        ASSERT_TRUE(changes.whole) << changes.problem;
+        const auto& changed = factor > 1 ? changes.duplicated : changes.dropped;
+        EXPECT_NEAR(static_cast<double>(changed.size()), 100.0, 1.0);
+        EXPECT_GE(std::count_if(changed.begin(), changed.end(), is_long), 45);
+    }
+}
+
+TEST_F(Ac3Tool, ALongFirstFrameIsTakenWhole) {
+    const Bytes file = testkit::ac3_frames(30, [](std::size_t i) { return at44k(i % 3 ? 20 : 21); });
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_NE(result.out.find("Each frame is 836 bytes"), std::string::npos);
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Ac3Tool, ASyncWordInTheCrcOfALongFrameDoesNotMisalign) {
+    Bytes file = mixed_44k_frames(40);
+    // Frame 2 (836 bytes, starting at 834) ends with the crc2 word 0x0B77, which lies
+    // where a block read at 834 bytes would begin.
+    ASSERT_EQ(file[834 + 4] & 1, 1);
+    file[834 + 834] = 0x0B;
+    file[834 + 835] = 0x77;
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.out.find("Error in frame"), std::string::npos) << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Ac3Tool, GarbageBlocksAreReportedAndCopied) {
+    Bytes file = testkit::ac3_frames(40, at44k(20));
+    for (std::size_t i = 0; i < 4; ++i) file[4 * 834 + i] = 0x30;  // frame 5's sync and crc1
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Error in frame 5 detected.\nInserted 0 frames"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Ac3Tool, FramesAt48kAreNeverTested) {
+    Bytes file = testkit::ac3_frames(20, Ac3Header{});
+    for (std::size_t i = 0; i < 4; ++i) file[4 * 1792 + i] = 0x30;
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.out.find("Error in frame"), std::string::npos);
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+}  // namespace

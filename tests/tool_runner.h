@@ -1,0 +1,37 @@
+// Runs a built tool as a user would and captures what it did.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "stream_builder.h"
+
+namespace testkit {
+
+struct RunResult {
+    int status = -1;     // exit status, or -1 when the tool did not exit normally
+    std::string out;     // standard output
+    std::string err;     // standard error (the tools never write to it)
+};
+
+RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments);
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return root_ + "/" + name; }
+    const std::string& root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+void write_file(const std::string& path, const Bytes& bytes);
+Bytes read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+}  // namespace testkit
