@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the tools, makes a one-minute sample stream and fits it to 57.6 seconds.
+# Builds the tools, makes one-minute sample streams (AC-3 and MPEG audio Layer II) and
+# fits them to 57.6 seconds: the length after a 24 fps to 25 fps speed-up, 60 * 24 / 25.
 set -euo pipefail
 cd "$(dirname "$0")"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -13,5 +14,9 @@ build/ac3lenfit "$sample/in.ac3"
 echo
 echo "\$ ac3lenfit -t 57.6 -o out.ac3 in.ac3"
 build/ac3lenfit -t 57.6 -o "$sample/out.ac3" "$sample/in.ac3"
+echo
+build/tests/make_stream mp2 44.1 224 60 "$sample/in.mp2" 0 20
+echo "\$ mp2lenfit -t 57.6 -o out.mp2 in.mp2"
+build/mp2lenfit -t 57.6 -o "$sample/out.mp2" "$sample/in.mp2"
 echo
 ls -l "$sample"

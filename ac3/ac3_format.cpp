@@ -70,7 +70,7 @@ std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std:
     return ac3_frame_bytes(bytes[offset + 4]);
 }
 
-const FrameSyntax ac3_frame_syntax = {ac3_sync_at, ac3_frame_length_at};
+const FrameSyntax ac3_frame_syntax = {ac3_sync_at, ac3_frame_length_at, ac3_long_frame};
 
 StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     StreamFormat format;
@@ -94,16 +94,14 @@ std::string ac3_description(const std::uint8_t* h, const StreamFormat& format) {
     return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s.\n", bsid(h),
                        main_service(h) ? "main audio service, " : "associated service, ",
                        mode.full_bandwidth_channels, lfe_on(h) ? ".1" : "", mode.name) +
-           text_printf("Each frame is %u bytes, sampling freq is %g kHz, and bitrate is %d kbps.\n",
-                       format.frame_bytes, format.sample_rate_khz, format.bitrate_kbps);
+           frame_line(format);
 }
 
 StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
                               ProbeBuffer& probe_buffer) {
-    const std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
-    const std::int64_t first = find_first_frame(probe_buffer.data(), n, ac3_frame_syntax);
-    // The description reads bytes 4 to 6 of the header.
-    if (first < 0 || static_cast<std::size_t>(first) + ac3_header_bytes > n) {
+    const std::int64_t first =
+        probe_first_frame(input, probe_buffer, ac3_frame_syntax, ac3_header_bytes);
+    if (first < 0) {
         fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
     }
     const std::uint8_t* header = probe_buffer.data() + first;
@@ -113,24 +111,8 @@ StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
 }
 
 std::int64_t count_ac3_trailing_junk(const ProbeBuffer& window, const StreamFormat& format) {
-    const std::int64_t junk =
-        trailing_junk_after_last_frame(window.data(), window.size(), ac3_frame_syntax);
-    if (junk >= 0) return junk;
-
-    // No two frames in the window: take the last sync word for the last frame.
-    std::size_t last = 0;
-    for (std::size_t c = window.size() - 2; c >= 1; --c) {
-        if (ac3_sync_at(window.data(), window.size(), c)) {
-            last = c;
-            break;
-        }
-    }
-    std::int64_t rest = static_cast<std::int64_t>((window.size() - last) % format.frame_bytes);
-    if (format.odd_frame_size == 0 && last + 4 < window.size() &&
-        ac3_carries_extra_word(window[last + 4])) {
-        rest -= extra_word_bytes;
-    }
-    return rest < 0 ? 0 : rest;
+    return count_trailing_junk(window, ac3_frame_syntax, format.frame_bytes,
+                               format.odd_frame_size != 0, extra_word_bytes);
 }
 
 FrameAlignmentRule ac3_alignment_rule(const StreamFormat& format) {
@@ -138,8 +120,7 @@ FrameAlignmentRule ac3_alignment_rule(const StreamFormat& format) {
     rule.enabled = format.length_varies;
     rule.read_length = format.frame_bytes - (format.odd_frame_size ? extra_word_bytes : 0);
     rule.extra_bytes = extra_word_bytes;
-    rule.sync_at = ac3_sync_at;
-    rule.is_long_frame = ac3_long_frame;
+    rule.syntax = &ac3_frame_syntax;
     return rule;
 }
 

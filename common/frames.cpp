@@ -6,6 +6,11 @@
 
 namespace lenfit {
 
+std::string frame_line(const StreamFormat& format) {
+    return text_printf("Each frame is %u bytes, sampling freq is %g kHz, and bitrate is %d kbps.\n",
+                       format.frame_bytes, format.sample_rate_khz, format.bitrate_kbps);
+}
+
 bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
                         const FrameSyntax& syntax) {
     if (!syntax.sync_at(bytes, n, offset)) return false;
@@ -19,6 +24,22 @@ std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
         if (frame_confirmed_at(bytes, n, p, syntax)) return static_cast<std::int64_t>(p);
     }
     return -1;
+}
+
+std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
+                               const FrameSyntax& syntax, std::size_t header_bytes) {
+    const std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
+    const std::int64_t first = find_first_frame(probe_buffer.data(), n, syntax);
+    if (first < 0 || static_cast<std::size_t>(first) + header_bytes > n) return -1;
+    return first;
+}
+
+std::size_t last_sync_position(const std::uint8_t* window, std::size_t n,
+                               const FrameSyntax& syntax) {
+    for (std::size_t p = n - 2; p >= 1 && p < n; --p) {
+        if (syntax.sync_at(window, n, p)) return p;
+    }
+    return 0;
 }
 
 std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::size_t n,
@@ -45,6 +66,24 @@ std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::siz
         syntax.frame_length_at(window, n, static_cast<std::size_t>(last));
     if (length == 0 || rest < length) return rest;  // the last frame is cut short
     return rest - length;
+}
+
+}  // namespace lenfit
+
+namespace lenfit {
+
+std::int64_t count_trailing_junk(const ProbeBuffer& window, const FrameSyntax& syntax,
+                                 std::uint32_t frame_bytes, bool first_frame_long,
+                                 std::uint32_t extra_bytes) {
+    const std::int64_t junk = trailing_junk_after_last_frame(window.data(), window.size(), syntax);
+    if (junk >= 0) return junk;
+
+    const std::size_t last = last_sync_position(window.data(), window.size(), syntax);
+    std::int64_t rest = static_cast<std::int64_t>((window.size() - last) % frame_bytes);
+    if (!first_frame_long && syntax.is_long_frame(window.data() + last, window.size() - last)) {
+        rest -= extra_bytes;
+    }
+    return rest < 0 ? 0 : rest;
 }
 
 }  // namespace lenfit

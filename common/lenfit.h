@@ -60,6 +60,9 @@ struct FrameSyntax {
     // the fields are invalid or the header is not complete within n.
     std::uint32_t (*frame_length_at)(const std::uint8_t* bytes, std::size_t n,
                                      std::size_t offset);
+    // Whether the header at the start of these n bytes announces the longer of the
+    // format's two frame lengths (AC-3's extra word, Layer II's padding byte).
+    bool (*is_long_frame)(const std::uint8_t* bytes, std::size_t n);
 };
 
 // What the scaling pass needs to know of a format whose frame length varies.
@@ -67,9 +70,7 @@ struct FrameAlignmentRule {
     bool enabled = false;           // test every block read
     std::uint32_t read_length = 0;  // bytes read per frame (the shorter length)
     std::uint32_t extra_bytes = 0;  // how much longer a long frame is
-    bool (*sync_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset) = nullptr;
-    // Whether the header at the start of these n bytes announces a long frame.
-    bool (*is_long_frame)(const std::uint8_t* bytes, std::size_t n) = nullptr;
+    const FrameSyntax* syntax = nullptr;
     // Prints the format's own line about the frames copied at the long length.
     void (*report_long_frames)(const FrameAlignmentRule& rule, std::uint64_t count) = nullptr;
 };
@@ -101,6 +102,9 @@ void parse_command_line(const char* format_tag, int argc, const char* const* arg
 std::string format_duration(double seconds);
 void print_duration(double seconds);
 
+// ---- the stream description's line on frames, the same for every format
+std::string frame_line(const StreamFormat& format);
+
 // ---- frames in a buffer
 // A candidate frame at offset whose length, by its own header, lands on another sync.
 bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
@@ -108,11 +112,24 @@ bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t of
 // Offset of the first confirmed frame below n, or -1.
 std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
                               const FrameSyntax& syntax);
+// Reads the start of the input into the probe buffer and returns the offset of the
+// first confirmed frame whose first header_bytes were read, or -1.
+std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
+                               const FrameSyntax& syntax, std::size_t header_bytes);
+// The last position from n - 2 down to 1 where a sync word begins; 0 when none does.
+std::size_t last_sync_position(const std::uint8_t* window, std::size_t n,
+                               const FrameSyntax& syntax);
 // Trailing junk in a tail window, found by following frames by their own lengths:
 // the bytes after the last whole frame of the last chain, or all of that frame's
 // bytes when it is cut short. -1 when the window holds no chain of two frames.
 std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::size_t n,
                                             const FrameSyntax& syntax);
+// The tail rule of both formats: the junk after the last frame as found above; in a
+// window without a chain, the bytes from the last sync word on modulo the first
+// frame's length, less extra_bytes when that last frame is long and the first is not.
+std::int64_t count_trailing_junk(const ProbeBuffer& window, const FrameSyntax& syntax,
+                                 std::uint32_t frame_bytes, bool first_frame_long,
+                                 std::uint32_t extra_bytes);
 
 // ---- length estimate
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, std::int64_t trailing_junk,

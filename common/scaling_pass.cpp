@@ -126,12 +126,12 @@ void copy_aligned_frames(PassState& state, StreamReader& reader, StreamWriter& w
         const std::uint64_t number = ++state.frames_read;
         const std::uint8_t* block = reader.data + reader.cursor;
 
-        if (rule.sync_at(block, n, 0)) {
-            if (n == rule.read_length && rule.is_long_frame(block, n)) {
+        if (rule.syntax->sync_at(block, n, 0)) {
+            if (n == rule.read_length && rule.syntax->is_long_frame(block, n)) {
                 n = available(reader, long_length);
                 block = reader.data + reader.cursor;
             }
-        } else if (holding && rule.sync_at(block, n, rule.extra_bytes)) {
+        } else if (holding && rule.syntax->sync_at(block, n, rule.extra_bytes)) {
             // The held frame was longer than it was taken: lengthen it and read on
             // from the real start of the next frame.
             --state.frames_read;

@@ -1,6 +1,7 @@
 // Writes a synthetic stream for demonstrations and benchmarks:
-//   make_stream ac3 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
-// At 44.1 kHz frames of both lengths are mixed as an encoder mixes them.
+//   make_stream ac3|mp2 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
+// At 44.1 kHz (and 22.05 kHz for mp2) frames of both lengths are mixed as an encoder
+// mixes them to keep the bitrate exact.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,18 +12,34 @@
 namespace {
 
 int usage() {
-    std::puts("usage: make_stream ac3 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
+    std::puts("usage: make_stream ac3|mp2 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
     return 2;
 }
 
 bool ac3_codes(double rate_khz, unsigned bitrate, testkit::Ac3Header& header) {
-    static const unsigned bitrates[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
-                                          192, 224, 256, 320, 384, 448, 512, 576, 640};
     header.fscod = rate_khz == 48 ? 0 : rate_khz == 44.1 ? 1 : rate_khz == 32 ? 2 : 3;
-    for (unsigned i = 0; i < 19; ++i) {
-        if (bitrates[i] == bitrate) header.frmsizecod = 2 * i;
+    for (header.frmsizecod = 0; header.frmsizecod < 38 && header.fscod != 3; header.frmsizecod += 2) {
+        if (testkit::ac3_bitrate_kbps(header) == bitrate) return true;
     }
-    return header.fscod != 3 && bitrates[header.frmsizecod >> 1] == bitrate;
+    return false;
+}
+
+bool mp2_codes(double rate_khz, unsigned bitrate, testkit::Mp2Header& header) {
+    for (unsigned id = 0; id < 2; ++id) {
+        for (unsigned sampling = 0; sampling < 3; ++sampling) {
+            for (unsigned index = 1; index < 15; ++index) {
+                header = testkit::Mp2Header{};
+                header.id = id;
+                header.sampling_frequency = sampling;
+                header.bitrate_index = index;
+                if (testkit::mp2_rate_hz(header) == static_cast<unsigned>(rate_khz * 1000 + 0.5) &&
+                    testkit::mp2_bitrate_kbps(header) == bitrate) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
 }
 
 bool write(std::FILE* file, const testkit::Bytes& bytes) {
@@ -32,26 +49,39 @@ bool write(std::FILE* file, const testkit::Bytes& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 6 || std::strcmp(argv[1], "ac3") != 0) return usage();
+    if (argc < 6) return usage();
+    const bool ac3 = std::strcmp(argv[1], "ac3") == 0;
+    if (!ac3 && std::strcmp(argv[1], "mp2") != 0) return usage();
     const double rate = std::atof(argv[2]);
     const unsigned bitrate = static_cast<unsigned>(std::atoi(argv[3]));
     const double seconds = std::atof(argv[4]);
     const std::size_t leading = argc > 6 ? std::strtoul(argv[6], nullptr, 10) : 0;
     const std::size_t trailing = argc > 7 ? std::strtoul(argv[7], nullptr, 10) : 0;
-    testkit::Ac3Header header;
-    if (!ac3_codes(rate, bitrate, header) || seconds <= 0) return usage();
+    testkit::Ac3Header ac3_header;
+    testkit::Mp2Header mp2_header;
+    if (seconds <= 0 || !(ac3 ? ac3_codes(rate, bitrate, ac3_header) : mp2_codes(rate, bitrate, mp2_header))) {
+        return usage();
+    }
 
     std::FILE* out = std::fopen(argv[5], "wb");
     if (out == nullptr) {
         std::printf("cannot create %s\n", argv[5]);
         return 1;
     }
-    const auto frames = static_cast<std::size_t>(seconds / (1536 / rate / 1000));
+    const double frame_seconds = (ac3 ? 1536 : 1152) / rate / 1000;
+    const auto frames = static_cast<std::size_t>(seconds / frame_seconds);
     bool ok = write(out, testkit::junk(leading, 1));
-    const unsigned even_code = header.frmsizecod;
     for (std::size_t i = 0; i < frames && ok; ++i) {
-        header.frmsizecod = even_code + (header.fscod == 1 && testkit::ac3_long_at_44k(i, bitrate));
-        ok = write(out, testkit::ac3_frame(header, static_cast<std::uint32_t>(i)));
+        const auto index = static_cast<std::uint32_t>(i);
+        if (ac3) {
+            testkit::Ac3Header header = ac3_header;
+            header.frmsizecod += header.fscod == 1 && testkit::ac3_long_at_44k(i, bitrate);
+            ok = write(out, testkit::ac3_frame(header, index));
+        } else {
+            testkit::Mp2Header header = mp2_header;
+            header.padding = testkit::mp2_padded_at(i, header);
+            ok = write(out, testkit::mp2_frame(header, index));
+        }
     }
     ok = ok && write(out, testkit::junk(trailing, 2));
     if (std::fclose(out) != 0 || !ok) {

@@ -12,8 +12,10 @@ std::uint8_t safe_byte(std::uint32_t value) { return static_cast<std::uint8_t>(0
 
 }  // namespace
 
+unsigned ac3_bitrate_kbps(const Ac3Header& header) { return bitrates_kbps[header.frmsizecod >> 1]; }
+
 std::size_t ac3_length(const Ac3Header& header) {
-    const unsigned bitrate = bitrates_kbps[header.frmsizecod >> 1];
+    const unsigned bitrate = ac3_bitrate_kbps(header);
     switch (header.fscod) {
         case 0: return 4u * bitrate;
         case 2: return 6u * bitrate;
@@ -52,10 +54,76 @@ Bytes ac3_frames(std::size_t count, const Ac3Header& header) {
     return ac3_frames(count, [&](std::size_t) { return header; });
 }
 
+namespace {
+
+// Whether the whole part of (i + 1) * numerator / denominator grows by more than that of
+// numerator / denominator: when an encoder keeping an exact rate adds a unit to frame i.
+bool exact_rate_adds_unit(std::size_t i, std::uint64_t numerator, std::uint64_t denominator) {
+    return (i + 1) * numerator / denominator - i * numerator / denominator > numerator / denominator;
+}
+
+constexpr unsigned mp2_bitrates[2][16] = {
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0}};
+constexpr unsigned mp2_rates_hz[2][4] = {{22050, 24000, 16000, 0}, {44100, 48000, 32000, 0}};
+
+}  // namespace
+
 bool ac3_long_at_44k(std::size_t i, unsigned bitrate_kbps) {
     // Exact words per frame: bitrate * 1536 / 44.1 / 16 = bitrate * 960 / 441.
-    const std::uint64_t per_frame = bitrate_kbps * 960u;
-    return (i + 1) * per_frame / 441 - i * per_frame / 441 > per_frame / 441;
+    return exact_rate_adds_unit(i, bitrate_kbps * 960u, 441);
+}
+
+Mp2Header mp2_header(unsigned id, unsigned sampling_frequency, unsigned bitrate_index,
+                     unsigned padding) {
+    Mp2Header header;
+    header.id = id;
+    header.sampling_frequency = sampling_frequency;
+    header.bitrate_index = bitrate_index;
+    header.padding = padding;
+    return header;
+}
+
+unsigned mp2_bitrate_kbps(const Mp2Header& header) { return mp2_bitrates[header.id][header.bitrate_index]; }
+unsigned mp2_rate_hz(const Mp2Header& header) { return mp2_rates_hz[header.id][header.sampling_frequency]; }
+
+std::size_t mp2_length(const Mp2Header& header) {
+    const unsigned bitrate = mp2_bitrate_kbps(header);
+    const unsigned rate = mp2_rate_hz(header);
+    if (bitrate == 0 || rate == 0) return 0;
+    return 144000u * bitrate / rate + header.padding;
+}
+
+Bytes mp2_frame(const Mp2Header& header, std::uint32_t index) {
+    Bytes frame(mp2_length(header) > 0 ? mp2_length(header) : 100);
+    frame[0] = 0xFF;
+    frame[1] = static_cast<std::uint8_t>(0xF0 | header.id << 3 | header.layer << 1 | header.protection_bit);
+    frame[2] = static_cast<std::uint8_t>(header.bitrate_index << 4 | header.sampling_frequency << 2 |
+                                         header.padding << 1);
+    frame[3] = static_cast<std::uint8_t>(header.mode << 6 | 0x04);  // copyright clear, original
+    for (std::size_t i = 4; i < frame.size(); ++i) {
+        frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
+    }
+    for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
+        frame[8 + digit] = safe_byte(index >> (6 * digit));
+    }
+    return frame;
+}
+
+Bytes mp2_frames(std::size_t count, const std::function<Mp2Header(std::size_t)>& header_of) {
+    Bytes stream;
+    for (std::size_t i = 0; i < count; ++i) {
+        append(stream, mp2_frame(header_of(i), static_cast<std::uint32_t>(i)));
+    }
+    return stream;
+}
+
+Bytes mp2_frames(std::size_t count, const Mp2Header& header) {
+    return mp2_frames(count, [&](std::size_t) { return header; });
+}
+
+bool mp2_padded_at(std::size_t i, const Mp2Header& header) {
+    return exact_rate_adds_unit(i, 144000u * mp2_bitrate_kbps(header), mp2_rate_hz(header));
 }
 
 Bytes junk(std::size_t count, std::uint32_t seed) {
@@ -93,6 +161,18 @@ std::vector<Bytes> split_ac3_frames(const Bytes& stream) {
         header.frmsizecod = bytes[4] & 0x3Fu;
         if (header.fscod == 3 || header.frmsizecod > 37) return 0;
         return ac3_length(header);
+    });
+}
+
+std::vector<Bytes> split_mp2_frames(const Bytes& stream) {
+    return split_frames(stream, [](const std::uint8_t* bytes, std::size_t n) -> std::size_t {
+        if (n < 3 || bytes[0] != 0xFF || (bytes[1] & 0xF0) != 0xF0) return 0;
+        Mp2Header header;
+        header.id = (bytes[1] >> 3) & 1u;
+        header.bitrate_index = bytes[2] >> 4;
+        header.sampling_frequency = (bytes[2] >> 2) & 3u;
+        header.padding = (bytes[2] >> 1) & 1u;
+        return mp2_length(header);
     });
 }
 

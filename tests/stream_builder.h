@@ -21,6 +21,7 @@ struct Ac3Header {
     unsigned byte6_low = 1;    // bits 4-0 of byte 6: mix levels, dsurmod, lfeon
 };
 
+unsigned ac3_bitrate_kbps(const Ac3Header& header);
 // Frame length in bytes from the standard's frame-size table, by integer arithmetic.
 std::size_t ac3_length(const Ac3Header& header);
 // A whole frame: the header, then a body that carries `index` and never holds the
@@ -32,6 +33,31 @@ Bytes ac3_frames(std::size_t count, const Ac3Header& header);
 // Whether frame i of a 44.1 kHz stream is long, as an encoder that keeps the bitrate
 // exact decides it: when the exact count of 16-bit words reaches a new whole word.
 bool ac3_long_at_44k(std::size_t i, unsigned bitrate_kbps);
+
+// Fields of an MPEG audio frame header.
+struct Mp2Header {
+    unsigned id = 1;              // 1: MPEG-1, 0: lower sampling frequencies
+    unsigned layer = 2;           // layer field: 3 Layer I, 2 Layer II, 1 Layer III
+    unsigned protection_bit = 1;  // 1: no CRC
+    unsigned bitrate_index = 10;  // 192 kbit/s under ID 1
+    unsigned sampling_frequency = 1;  // 48 kHz under ID 1
+    unsigned padding = 0;
+    unsigned mode = 0;            // 0 stereo, 1 joint stereo, 2 dual channel, 3 mono
+};
+
+Mp2Header mp2_header(unsigned id, unsigned sampling_frequency, unsigned bitrate_index,
+                     unsigned padding = 0);
+unsigned mp2_bitrate_kbps(const Mp2Header& header);
+unsigned mp2_rate_hz(const Mp2Header& header);
+// Layer II frame length from the standard's formula, by integer arithmetic; 0 for free
+// format and reserved values.
+std::size_t mp2_length(const Mp2Header& header);
+Bytes mp2_frame(const Mp2Header& header, std::uint32_t index);
+Bytes mp2_frames(std::size_t count, const std::function<Mp2Header(std::size_t)>& header_of);
+Bytes mp2_frames(std::size_t count, const Mp2Header& header);
+// Whether frame i is padded, as an encoder that keeps the bitrate exact decides it.
+bool mp2_padded_at(std::size_t i, const Mp2Header& header);
+std::vector<Bytes> split_mp2_frames(const Bytes& stream);
 
 // Bytes without any sync pattern of either format.
 Bytes junk(std::size_t count, std::uint32_t seed = 0);

@@ -1,0 +1,234 @@
+// mp2lenfit run as a user runs it: standard output, exit status and output bytes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Bytes;
+using testkit::Mp2Header;
+using testkit::RunResult;
+
+const std::string tool = MP2LENFIT_PATH;
+
+using testkit::mp2_header;
+
+// 44.1 kHz, 128 kbit/s frames: 417 bytes, 418 when padded.
+Mp2Header at44k(unsigned padding) { return mp2_header(1, 0, 8, padding); }
+
+class Mp2Tool : public ::testing::Test {
+protected:
+    testkit::TempDir dir;
+    std::string in = dir.path("in.mp2");
+    std::string out = dir.path("out.mp2");
+
+    RunResult run(const std::vector<std::string>& arguments) {
+        RunResult result = testkit::run_tool(tool, arguments);
+        EXPECT_EQ(result.err, "") << "the tool never writes to standard error";
+        return result;
+    }
+};
+
+TEST_F(Mp2Tool, DescribesMeasuresAndScalesA48kStream) {
+    Bytes file = testkit::junk(300, 1);
+    testkit::append(file, testkit::mp2_frames(1000, mp2_header(1, 1, 10)));  // 24 seconds
+    testkit::append(file, testkit::junk(50, 2));
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "23", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is MPEG-1, Layer 2, stereo, without CRC, and without padding.\n"
+              "Each frame is 576 bytes, sampling freq is 48 kHz, and bitrate is 192 kbps.\n"
+              "Found 300 leading and 50 trailing junk bytes.\n"
+              "Original length of audio is 24 seconds, or 00:00:24.000, in 1000 frames\n"
+              "Approximately 41 frames need to be dropped.\n"
+              "Removed 41 frames, actual length now is 00:00:23.016 in 959 frames.\n");
+    const Bytes stream(file.begin() + 300, file.end() - 50);
+    const auto changes = testkit::compare_frames(testkit::split_mp2_frames(stream),
+                                                 testkit::split_mp2_frames(testkit::read_file(out)));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+    EXPECT_EQ(changes.dropped.size(), 41u);
+    EXPECT_EQ(changes.dropped.front(), 25u);
+}
+
+TEST_F(Mp2Tool, EstimateOnlyAndTheUsageText) {
+    testkit::write_file(in, testkit::mp2_frames(100, mp2_header(1, 2, 14, 1)));  // 32 kHz, 1729 bytes
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is MPEG-1, Layer 2, stereo, without CRC, and with padding.\n"
+              "Each frame is 1729 bytes, sampling freq is 32 kHz, and bitrate is 384 kbps.\n"
+              "Found 0 leading and 0 trailing junk bytes.\n"
+              "Original length of audio is 3.6 seconds, or 00:00:03.600, in 100 frames\n");
+
+    const RunResult usage = run({});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.out.substr(0, usage.out.find('\n', usage.out.find('\n') + 1) + 1),
+              "Usage: mp2lenfit [-t targetsec] [-o outfile] infile\n"
+              "mp2lenfit: Scale mp2 audio to given number of seconds with duplicated or dropped frames.\n");
+}
+
+TEST_F(Mp2Tool, OnlyLayerTwoIsSupported) {
+    for (unsigned layer : {1u, 3u, 0u}) {
+        Mp2Header header = mp2_header(1, 1, 1);  // 32 kbit/s: the same entry for every layer
+        header.layer = layer;
+        testkit::write_file(in, testkit::mp2_frames(200, header));
+        const RunResult result = run({"-o", out, in});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "Audio type is MPEG-1, Layer " + std::to_string(4 - layer) +
+                                  ", stereo, without CRC, and without padding.\n"
+                                  "Only Layer 2 audio is supported.\n");
+        EXPECT_TRUE(testkit::read_file(out).empty());
+    }
+}
+
+TEST_F(Mp2Tool, FreeFormatAndJunkAreNotMp2) {
+    testkit::write_file(in, testkit::mp2_frames(200, mp2_header(1, 1, 0)));
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + in + " does not look like a MP2 audio file.\n");
+    testkit::write_file(in, testkit::junk(30000));
+    EXPECT_EQ(run({in}).out, "File " + in + " does not look like a MP2 audio file.\n");
+}
+
+TEST_F(Mp2Tool, LowerSamplingFrequenciesAreMeasuredRight) {
+    Mp2Header header = mp2_header(0, 1, 8);  // 24 kHz, 64 kbit/s
+    header.mode = 3;
+    header.protection_bit = 0;
+    testkit::write_file(in, testkit::mp2_frames(250, header));  // 12 seconds
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is MPEG-2, Layer 2, mono, with CRC, and without padding.\n"
+              "Each frame is 384 bytes, sampling freq is 24 kHz, and bitrate is 64 kbps.\n"
+              "Found 0 leading and 0 trailing junk bytes.\n"
+              "Original length of audio is 12 seconds, or 00:00:12.000, in 250 frames\n");
+}
+
+TEST_F(Mp2Tool, EncoderPaddingAt44kIsRegularAndCopiedWhole) {
+    // 1000 frames, 959 of them padded (the last one too): 417959 bytes.
+    const Bytes file = testkit::mp2_frames(1000, [](std::size_t i) { return at44k(testkit::mp2_padded_at(i, at44k(0))); });
+    ASSERT_EQ(file.size(), 417959u);
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "Audio type is MPEG-1, Layer 2, stereo, without CRC, and without padding.\n"
+              "Each frame is 417 bytes, sampling freq is 44.1 kHz, and bitrate is 128 kbps.\n"
+              "Found 0 leading and 0 trailing junk bytes.\n"
+              "Original length of audio is 26.1224 seconds, or 00:00:26.122, in 1000 frames\n"
+              "959 original frames are padded.\n"
+              "Inserted 0 frames, actual length now is 00:00:26.122 in 1000 frames.\n");
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Mp2Tool, UnpaddedFramesAt44kWarnAndCountNoPadding) {
+    const Bytes file = testkit::mp2_frames(1000, at44k(0));
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "25", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("in 998 frames\n"
+                              "Frame irregularities detected, may be in padding.\n"
+                              "Approximately "),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("\n0 original frames are padded.\nRemoved "), std::string::npos) << result.out;
+    const auto changes = testkit::compare_frames(testkit::split_mp2_frames(file),
+                                                 testkit::split_mp2_frames(testkit::read_file(out)));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+}
+
+TEST_F(Mp2Tool, IrregularCountAt48kTurnsOnThePaddingRule) {
+    // 48 kHz frames of 576 bytes, one in ten padded: no whole number of frames.
+    const Bytes file = testkit::mp2_frames(500, [](std::size_t i) { return mp2_header(1, 1, 10, i % 10 == 4); });
+    testkit::write_file(in, file);
+    const RunResult result = run({"-t", "13", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Frame irregularities detected, may be in padding.\n"), std::string::npos);
+    const auto changes = testkit::compare_frames(testkit::split_mp2_frames(file),
+                                                 testkit::split_mp2_frames(testkit::read_file(out)));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+    // Frames 5, 15, 25, ... are padded; each is counted once, however often written.
+    const auto is_padded = [](std::size_t number) { return number % 10 == 5; };
+    const std::size_t padded_taken =
+        50 - std::count_if(changes.dropped.begin(), changes.dropped.end(), is_padded);
+    EXPECT_NE(result.out.find("\n" + std::to_string(padded_taken) + " original frames are padded.\n"),
+              std::string::npos)
+        << result.out;
+    std::size_t padded_written = 0;
+    for (const auto& frame : testkit::split_mp2_frames(testkit::read_file(out))) {
+        padded_written += frame.size() == 577;
+    }
+    EXPECT_EQ(padded_written, padded_taken + std::count_if(changes.duplicated.begin(),
+                                                           changes.duplicated.end(), is_padded));
+}
+
+TEST_F(Mp2Tool, WorkedPositionsOfAPaddedFrame) {
+    // Frame 1 unpadded (417 bytes), frame 2 padded (418), then unpadded frames.
+    const Bytes file = testkit::mp2_frames(40, [](std::size_t i) { return at44k(i == 1); });
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.find("Error in frame"), std::string::npos);
+    EXPECT_NE(result.out.find("\n1 original frames are padded.\n"), std::string::npos) << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Mp2Tool, APaddedFirstFrameIsCounted) {
+    const Bytes file = testkit::mp2_frames(40, [](std::size_t i) { return at44k(i % 4 == 0); });
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_NE(result.out.find("Each frame is 418 bytes"), std::string::npos);
+    EXPECT_NE(result.out.find("\n10 original frames are padded.\n"), std::string::npos) << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Mp2Tool, APaddingByteOf0xFFDoesNotPassForTheNextSync) {
+    Bytes file = testkit::mp2_frames(40, [](std::size_t i) { return at44k(i % 3 == 1); });
+    // Frame 2 is padded; its padding byte is 0xFF, right before frame 3's 0xFF 0xFx.
+    ASSERT_EQ(file[417 + 417 + 1], 0xFF);
+    file[417 + 417] = 0xFF;
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.out.find("Error in frame"), std::string::npos) << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+TEST_F(Mp2Tool, ChangedFramesAreWholeAndInOrder) {
+    const Bytes stream = testkit::mp2_frames(900, [](std::size_t i) { return at44k(testkit::mp2_padded_at(i, at44k(0))); });
+    Bytes file = testkit::junk(123, 5);
+    testkit::append(file, stream);
+    testkit::append(file, testkit::junk(4321, 6));
+    testkit::write_file(in, file);
+    const auto input_frames = testkit::split_mp2_frames(stream);
+    const double seconds = 900 * (1152 / 44.1 / 1000);
+    for (double factor : {0.97, 1.03, 0.8, 1.4, 1.0}) {
+        const RunResult result = run({"-t", std::to_string(seconds * factor), "-o", out, in});
+        ASSERT_EQ(result.status, 0);
+        const Bytes written = testkit::read_file(out);
+        const auto changes = testkit::compare_frames(input_frames, testkit::split_mp2_frames(written));
+        ASSERT_TRUE(changes.whole) << factor << ": " << changes.problem;
+        const std::size_t changed = changes.duplicated.size() + changes.dropped.size();
+        EXPECT_NEAR(static_cast<double>(changes.frames_written), 900 * factor, 1.0) << factor;
+        EXPECT_NE(result.out.find(" " + std::to_string(changed) + " frames, actual length now is "),
+                  std::string::npos)
+            << factor << "\n" << result.out;
+        EXPECT_NE(result.out.find(" in " + std::to_string(changes.frames_written) + " frames.\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(Mp2Tool, GarbageBlocksAreReportedAndCopied) {
+    Bytes file = testkit::mp2_frames(40, at44k(0));
+    file[417 * 6] = 0x30;  // frame 7's sync
+    testkit::write_file(in, file);
+    const RunResult result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Error in frame 7 detected.\n"), std::string::npos) << result.out;
+    EXPECT_EQ(testkit::read_file(out), file);
+}
+
+}  // namespace
