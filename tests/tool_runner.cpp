@@ -33,7 +33,8 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(root_, ignored);
 }
 
-RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments) {
+RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments,
+                   bool unprivileged) {
     TempDir capture;
     const std::string out_path = capture.path("stdout");
     const std::string err_path = capture.path("stderr");
@@ -43,6 +44,11 @@ RunResult run_tool(const std::string& binary, const std::vector<std::string>& ar
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
+        constexpr uid_t nobody = 65534;
+        if (unprivileged && geteuid() == 0) {
+            if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(126);
+            if (access(binary.c_str(), X_OK) != 0) _exit(cannot_run_unprivileged);
+        }
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(binary.c_str()));
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));

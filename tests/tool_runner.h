@@ -14,7 +14,13 @@ struct RunResult {
     std::string err;     // standard error (the tools never write to it)
 };
 
-RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments);
+// The status of an unprivileged run whose user may not run the tool where it was built.
+constexpr int cannot_run_unprivileged = 125;
+
+// With `unprivileged`, a run by root drops to the user nobody first, so that file
+// permissions bind the tool.
+RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments,
+                   bool unprivileged = false);
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

@@ -1,0 +1,233 @@
+// Both tools on input a user or a broken file may give them: a clear message, the
+// right status, and no file damaged.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Bytes;
+using testkit::RunResult;
+
+struct Tool {
+    const char* name;
+    std::string path;
+    const char* not_this_format;  // the probe's message, %s for the path
+    Bytes (*frames)(std::size_t count);
+    std::size_t frame_bytes;
+    const char* frame_seconds_text;  // one frame, as the length report prints it
+};
+
+Bytes ac3_48k(std::size_t count) { return testkit::ac3_frames(count, testkit::Ac3Header{}); }
+Bytes mp2_48k(std::size_t count) { return testkit::mp2_frames(count, testkit::mp2_header(1, 1, 10)); }
+
+const Tool tools[] = {
+    {"ac3lenfit", AC3LENFIT_PATH, "File %s does not look like an AC-3 audio file.\n", ac3_48k, 1792, "0.032"},
+    {"mp2lenfit", MP2LENFIT_PATH, "File %s does not look like a MP2 audio file.\n", mp2_48k, 576, "0.024"},
+};
+
+void PrintTo(const Tool& tool, std::ostream* out) { *out << tool.name; }
+
+std::string with_path(const char* format, const std::string& path) {
+    std::string text = format;
+    return text.replace(text.find("%s"), 2, path);
+}
+
+class BadInput : public ::testing::TestWithParam<Tool> {
+protected:
+    testkit::TempDir dir;
+    std::string in = dir.path("in");
+    std::string out = dir.path("out");
+    const Tool& tool = GetParam();
+
+    RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) {
+        RunResult result = testkit::run_tool(tool.path, arguments, unprivileged);
+
+        EXPECT_EQ(result.err, "");
+        return result;
+    }
+    std::string description() {
+        testkit::write_file(dir.path("probe"), tool.frames(20));
+        const std::string text = run({dir.path("probe")}).out;
+        return text.substr(0, text.find("Found"));
+    }
+};
+
+TEST_P(BadInput, NotAStreamOfTheFormat) {
+    std::mt19937 random(7);
+    Bytes noise(50000);
+    for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
+    const Bytes other = GetParam().name == std::string("ac3lenfit") ? mp2_48k(100) : ac3_48k(100);
+    for (const Bytes& content : {Bytes(), testkit::junk(9999), noise, other}) {
+        testkit::write_file(in, content);
+        const RunResult result = run({"-t", "10", "-o", out, in});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, with_path(tool.not_this_format, in));
+        EXPECT_EQ(testkit::read_file(in), content);
+        EXPECT_TRUE(testkit::file_exists(out) && testkit::read_file(out).empty());
+    }
+}
+
+TEST_P(BadInput, TooShortAndJustLongEnough) {
+    const std::size_t frames = 10000 / tool.frame_bytes;
+    Bytes short_file = tool.frames(frames);
+    testkit::write_file(in, short_file);
+    RunResult result = run({in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, description() + "Error in reading file " + in + "\n");
+
+    Bytes exact = testkit::junk(10000 - short_file.size());
+    testkit::append(exact, short_file);
+    testkit::write_file(in, exact);
+    result = run({"-o", out, in});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(testkit::read_file(out), short_file);
+}
+
+TEST_P(BadInput, MissingAndDirectoryInputs) {
+    RunResult result = run({"-o", out, dir.path("missing")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + dir.path("missing") + " could not be opened\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+
+    result = run({"-o", out, dir.root()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + dir.root() + " could not be opened\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+}
+
+// Runs as nobody when the tests run as root, in a folder nobody may enter.
+TEST_P(BadInput, UnreadableInput) {
+    ASSERT_EQ(chmod(dir.root().c_str(), 0777), 0);
+    testkit::write_file(in, tool.frames(20));
+    ASSERT_EQ(chmod(in.c_str(), 0), 0);
+    const RunResult result = run({"-o", out, in}, true);
+    if (result.status == testkit::cannot_run_unprivileged) GTEST_SKIP() << "nobody may not run the tool here";
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + in + " could not be opened\n");
+    EXPECT_FALSE(testkit::file_exists(out));
+}
+
+TEST_P(BadInput, OutputThatCannotBeOpenedOrWritten) {
+    const Bytes stream = tool.frames(100);
+    testkit::write_file(in, stream);
+    const std::string nowhere = dir.path("missing/out");
+    RunResult result = run({"-o", nowhere, in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + nowhere + " could not be opened\n");
+
+    result = run({"-o", "/dev/full", in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out.rfind(description(), 0), 0u);
+    EXPECT_EQ(result.out.substr(result.out.size() - 32), "Error in writing file /dev/full\n") << result.out;
+    EXPECT_EQ(testkit::read_file(in), stream);
+}
+
+TEST_P(BadInput, OutputInAFolderThatCannotBeWritten) {
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    testkit::write_file(in, tool.frames(100));
+    ASSERT_EQ(chmod(in.c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0555), 0);
+    const RunResult result = run({"-o", dir.path("locked/out"), in}, true);
+    if (result.status == testkit::cannot_run_unprivileged) GTEST_SKIP() << "nobody may not run the tool here";
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + dir.path("locked/out") + " could not be opened\n");
+}
+
+TEST_P(BadInput, TheInputIsNeverTheOutput) {
+    const Bytes stream = tool.frames(100);
+    testkit::write_file(in, stream);
+    ASSERT_EQ(link(in.c_str(), dir.path("hard").c_str()), 0);
+    ASSERT_EQ(symlink(in.c_str(), dir.path("soft").c_str()), 0);
+    for (const std::string& target : {in, dir.path("hard"), dir.path("soft")}) {
+        const RunResult result = run({"-o", target, in});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "File " + target + " is the input file and cannot be overwritten\n");
+        EXPECT_EQ(testkit::read_file(in), stream);
+    }
+}
+
+TEST_P(BadInput, TargetsThatAreNoNumbersOrAbsurd) {
+    testkit::write_file(in, tool.frames(100));
+    for (const char* target : {"nan", "inf", "-inf", "1e300", "-1e300"}) {
+        const RunResult result = run({"-t", target, "-o", out, in});
+        EXPECT_EQ(result.status, 1) << target;
+        EXPECT_EQ(result.out.rfind(std::string("Usage: ") + tool.name, 0), 0u) << target;
+        EXPECT_FALSE(testkit::file_exists(out));
+    }
+    const RunResult negative = run({"-t", "-5", "-o", out, in});
+    EXPECT_EQ(negative.status, 0);
+    EXPECT_NE(negative.out.find("Removed 100 frames, actual length now is 00:00:00.000 in 0 frames.\n"),
+              std::string::npos)
+        << negative.out;
+}
+
+TEST_P(BadInput, InputFromAPipe) {
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Bytes stream = tool.frames(30);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        const ssize_t ignored = write(fd, stream.data(), stream.size());
+        (void)ignored;
+        _exit(0);
+    }
+    const RunResult result = run({"-o", out, fifo});
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, description() + "Error in determining the size of file " + fifo + "\n");
+}
+
+TEST_P(BadInput, PathsLongerThanAThousandCharacters) {
+    std::string folder = dir.root();
+    while (folder.size() < 1500) {
+        folder += "/" + std::string(200, 'd');
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    }
+    const Bytes stream = tool.frames(40);
+    testkit::write_file(folder + "/in", stream);
+    const RunResult result = run({"-o", folder + "/out", folder + "/in"});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(testkit::read_file(folder + "/out"), stream);
+}
+
+TEST_P(BadInput, SparseInputOfThreeGigabytes) {
+    // Frames at the start and at the end, a hole between: only the length report is
+    // asked for, which reads the first and the last 10000 bytes.
+    const std::size_t frames = (3ull << 30) / tool.frame_bytes + 1;
+    const std::int64_t size = static_cast<std::int64_t>(frames * tool.frame_bytes);
+    const Bytes head = tool.frames(20);
+    const Bytes tail = tool.frames(20);
+    const int fd = open(in.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const bool written = ftruncate(fd, size) == 0 &&
+                         pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+                         pwrite(fd, tail.data(), tail.size(), size - static_cast<std::int64_t>(tail.size())) ==
+                             static_cast<ssize_t>(tail.size());
+    struct stat status;
+    fstat(fd, &status);
+    close(fd);
+    if (!written || status.st_blocks * 512 > (64 << 20)) GTEST_SKIP() << "this filesystem makes no sparse files";
+
+    const RunResult result = run({in});
+    EXPECT_EQ(result.status, 0);
+    const double seconds = static_cast<double>(frames) * std::atof(tool.frame_seconds_text);
+    char expected[200];
+    std::snprintf(expected, sizeof expected, "Original length of audio is %g seconds, or ", seconds);
+    EXPECT_EQ(result.out, description() + "Found 0 leading and 0 trailing junk bytes.\n" + expected +
+                              (tool.frame_bytes == 1792 ? "15:58:41.888" : "37:16:57.744") + ", in " +
+                              std::to_string(frames) + " frames\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(BothTools, BadInput, ::testing::ValuesIn(tools),
+                         [](const ::testing::TestParamInfo<Tool>& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,146 @@
+// Both tools on real encoder output, with junk around it, fitted to several targets:
+// the output must be whole input frames in order, each written once, twice or not at
+// all, changed evenly, and the last report line must say exactly what was written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Bytes;
+
+struct Fixture {
+    const char* name;
+    double frame_seconds;
+};
+
+const Fixture fixtures[] = {
+    {"ac3_48k_stereo_192k.ac3", 0.032},        {"ac3_48k_5.1_384k.ac3", 0.032},
+    {"ac3_44k_stereo_192k.ac3", 1536 / 44.1 / 1000}, {"ac3_44k_mono_32k.ac3", 1536 / 44.1 / 1000},
+    {"ac3_32k_mono_64k.ac3", 0.048},           {"ac3_32k_5.1_640k.ac3", 0.048},
+    {"mp2_48k_stereo_192k.mp2", 0.024},        {"mp2_44k_stereo_128k.mp2", 1152 / 44.1 / 1000},
+    {"mp2_44k_mono_48k.mp2", 1152 / 44.1 / 1000}, {"mp2_32k_mono_64k.mp2", 0.036},
+    {"mp2_22k_mono_64k.mp2", 1152 / 22.05 / 1000}, {"mp2_24k_stereo_96k.mp2", 0.048},
+};
+
+bool is_ac3(const std::string& name) { return name.rfind("ac3", 0) == 0; }
+
+std::vector<Bytes> frames_of(const std::string& name, const Bytes& stream) {
+    return is_ac3(name) ? testkit::split_ac3_frames(stream) : testkit::split_mp2_frames(stream);
+}
+
+std::string last_line(const std::string& out) {
+    const std::size_t end = out.size() - 1;
+    return out.substr(out.rfind('\n', end - 1) + 1);
+}
+
+// The numbers of the last line: "Inserted|Removed N frames, actual length now is
+// HH:MM:SS.mmm in M frames."
+void read_last_line(const std::string& line, long& changed, long& written) {
+    char verb[16] = {};
+    char clock[32] = {};
+    ASSERT_EQ(std::sscanf(line.c_str(), "%15s %ld frames, actual length now is %31s in %ld frames.",
+                          verb, &changed, clock, &written),
+              4)
+        << line;
+}
+
+// The stream's length as the tool computes it from its own report, to the last bit.
+double reported_length(const std::string& out, std::size_t stream_bytes, bool ac3) {
+    unsigned frame_bytes = 0;
+    double rate = 0;
+    int bitrate = 0;
+    const std::size_t at = out.find("Each frame is ");
+    EXPECT_EQ(std::sscanf(out.c_str() + at, "Each frame is %u bytes, sampling freq is %lf kHz, and bitrate is %d kbps.",
+                          &frame_bytes, &rate, &bitrate),
+              3);
+    const bool varies = rate == 44.1 || rate == 22.05;
+    const double mean = varies ? (ac3 ? 192.0 : 144.0) * bitrate / rate : frame_bytes;
+    const double frame_seconds = ((ac3 ? 1536 : 1152) / rate) / 1000.0;
+    return (static_cast<double>(stream_bytes) * frame_seconds) / mean;
+}
+
+std::string text_of(double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", seconds);
+    return text;
+}
+
+class RealStream : public ::testing::TestWithParam<Fixture> {};
+
+TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
+    const Fixture fixture = GetParam();
+    const std::string name = fixture.name;
+    const bool ac3 = is_ac3(name);
+    const std::string tool = ac3 ? AC3LENFIT_PATH : MP2LENFIT_PATH;
+    const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + name);
+    const auto input_frames = frames_of(name, stream);
+    ASSERT_GT(input_frames.size(), 10u);
+    // The encoder's stream is whole frames, back to back, the last one included.
+    const std::uint8_t first_byte = ac3 ? 0x0B : 0xFF;
+    for (const auto& frame : input_frames) ASSERT_EQ(frame[0], first_byte);
+    ASSERT_EQ(frames_of(name, Bytes(stream.begin(), stream.end() - 1)).back().size() + 1,
+              input_frames.back().size());
+
+    testkit::TempDir dir;
+    Bytes file = testkit::junk(77, 9);
+    testkit::append(file, stream);
+    testkit::append(file, testkit::junk(33, 10));
+    testkit::write_file(dir.path("in"), file);
+
+    const testkit::RunResult estimate = testkit::run_tool(tool, {dir.path("in")});
+    ASSERT_EQ(estimate.status, 0) << estimate.out;
+    ASSERT_NE(estimate.out.find("Found 77 leading and 33 trailing junk bytes.\n"), std::string::npos) << estimate.out;
+    const double original = reported_length(estimate.out, stream.size(), ac3);
+    EXPECT_NEAR(original, input_frames.size() * fixture.frame_seconds, fixture.frame_seconds * 0.05);
+
+    for (double factor : {0.0, 0.97, 1.03, 0.8, 1.4, 1.0}) {
+        std::vector<std::string> arguments = {"-o", dir.path("out"), dir.path("in")};
+        if (factor != 0.0) {
+            arguments.insert(arguments.begin(), {"-t", text_of(factor == 1.0 ? original : original * factor)});
+        }
+        SCOPED_TRACE(name + " at " + std::to_string(factor));
+        const testkit::RunResult result = testkit::run_tool(tool, arguments);
+        ASSERT_EQ(result.status, 0) << result.out;
+        EXPECT_EQ(result.out.find("Error in frame"), std::string::npos) << result.out;
+        const Bytes written = testkit::read_file(dir.path("out"));
+        const auto output_frames = frames_of(name, written);
+        const auto changes = testkit::compare_frames(input_frames, output_frames);
+        ASSERT_TRUE(changes.whole) << changes.problem;
+
+        long changed = 0;
+        long frames_written = 0;
+        read_last_line(last_line(result.out), changed, frames_written);
+        EXPECT_EQ(static_cast<std::size_t>(frames_written), output_frames.size());
+        EXPECT_EQ(static_cast<std::size_t>(changed), changes.duplicated.size() + changes.dropped.size());
+        EXPECT_TRUE(changes.duplicated.empty() || changes.dropped.empty());
+
+        if (factor == 0.0 || factor == 1.0) {
+            EXPECT_EQ(written, stream) << "no change: the stream, without its junk";
+            continue;
+        }
+        const auto& numbers = changes.duplicated.empty() ? changes.dropped : changes.duplicated;
+        std::vector<std::size_t> gaps;
+        for (std::size_t i = 1; i < numbers.size(); ++i) gaps.push_back(numbers[i] - numbers[i - 1]);
+        if (!gaps.empty()) {
+            EXPECT_LE(*std::max_element(gaps.begin(), gaps.end()) - *std::min_element(gaps.begin(), gaps.end()), 1u)
+                << "changes are spread evenly";
+        }
+        EXPECT_NEAR(frames_written * fixture.frame_seconds, original * factor, fixture.frame_seconds * 1.05);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, RealStream, ::testing::ValuesIn(fixtures),
+                         [](const ::testing::TestParamInfo<Fixture>& info) {
+                             std::string name = info.param.name;
+                             std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+                             return name;
+                         });
+
+}  // namespace

@@ -1,0 +1,64 @@
+// libFuzzer target: arbitrary bytes as an input file, through the probe, the tail rule,
+// the length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is
+// not defined, Layer II when it is). The target length is chosen by the input's size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#ifdef LENFIT_FUZZ_MP2
+#include "mp2/mp2_format.h"
+#else
+#include "ac3/ac3_format.h"
+#endif
+
+namespace {
+
+#ifdef LENFIT_FUZZ_MP2
+const lenfit::FormatTool& tool = lenfit::mp2_tool;
+const lenfit::FrameSyntax& syntax = lenfit::layer2_frame_syntax;
+constexpr std::size_t header_bytes = lenfit::layer2_header_bytes;
+// The probe stops the run on any other layer.
+bool probe_accepts(const std::uint8_t* header) { return lenfit::layer_field(header) == 2; }
+#else
+const lenfit::FormatTool& tool = lenfit::ac3_tool;
+const lenfit::FrameSyntax& syntax = lenfit::ac3_frame_syntax;
+constexpr std::size_t header_bytes = lenfit::ac3_header_bytes;
+bool probe_accepts(const std::uint8_t*) { return true; }
+#endif
+
+constexpr double target_factors[] = {0.0, 0.5, 0.97, 1.0, 1.03, 1.4, 2.5, -1.0};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // The reports of every run would drown the fuzzer's own.
+    return std::freopen("/dev/null", "w", stdout) == nullptr;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+    if (input == nullptr) return 0;
+    lenfit::ProbeBuffer buffer{};
+    const std::int64_t first = lenfit::probe_first_frame(input, buffer, syntax, header_bytes);
+    if (first < 0 || !probe_accepts(buffer.data() + first) || size < buffer.size()) {
+        std::fclose(input);
+        return 0;
+    }
+    // The probe prints the description; the file is then known to hold a frame.
+    std::rewind(input);
+    lenfit::RunOptions options;
+    options.input_path = "fuzz input";
+    options.output_path = "/dev/null";
+    lenfit::StreamFormat format = tool.probe(input, options.input_path, buffer);
+
+    lenfit::LengthEstimate estimate = lenfit::compute_length_estimate(
+        static_cast<std::int64_t>(size), 0, 0.0, format);
+    options.target_seconds =
+        estimate.original_seconds * target_factors[size % (sizeof target_factors / sizeof *target_factors)];
+    estimate = lenfit::estimate_length(input, options, format, buffer, tool);
+
+    std::FILE* output = std::fopen("/dev/null", "wb");
+    lenfit::run_scaling_pass(input, output, options, format, estimate, tool.alignment_rule(format));
+    return 0;
+}
