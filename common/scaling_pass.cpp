@@ -7,6 +7,10 @@
 // shows that the frame before it was long, and that frame is lengthened. So that a
 // frame is scheduled and written only once its length is settled, the previous frame is
 // held back in the input buffer until the next block has been tested.
+#include <fcntl.h>
+#include <sys/uio.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
@@ -19,7 +23,53 @@ namespace lenfit {
 namespace {
 
 // Large enough that reads and writes are few; a frame is at most a few thousand bytes.
-constexpr std::size_t stream_buffer_size = 128 * 1024;
+constexpr std::size_t stream_buffer_size = 512 * 1024;
+// Spans queued for one gathered write.
+constexpr std::size_t max_spans = 256;
+
+// The output. Frames are never copied: the writer queues spans of the input buffer
+// (one span for a run of frames copied once, a second one for a frame written twice)
+// and writes them with one gathered write before the input buffer is refilled.
+struct StreamWriter {
+    int file;
+    const std::string* path;
+    iovec spans[max_spans];
+    std::size_t count = 0;
+};
+
+void flush(StreamWriter& writer) {
+    iovec* span = writer.spans;
+    std::size_t left = writer.count;
+    while (left > 0) {
+        const ssize_t written = writev(writer.file, span, static_cast<int>(left));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) fail_with_path("Error in writing file %s\n", *writer.path);
+        // A partial write: step over the spans written, then into the next one.
+        auto done = static_cast<std::size_t>(written);
+        while (left > 0 && done >= span->iov_len) {
+            done -= span->iov_len;
+            ++span;
+            --left;
+        }
+        if (left > 0) {
+            span->iov_base = static_cast<std::uint8_t*>(span->iov_base) + done;
+            span->iov_len -= done;
+        }
+    }
+    writer.count = 0;
+}
+
+void write_bytes(StreamWriter& writer, const std::uint8_t* bytes, std::size_t n) {
+    if (writer.count > 0) {
+        iovec& last = writer.spans[writer.count - 1];
+        if (static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len == bytes) {
+            last.iov_len += n;
+            return;
+        }
+    }
+    if (writer.count == max_spans) flush(writer);
+    writer.spans[writer.count++] = iovec{const_cast<std::uint8_t*>(bytes), n};
+}
 
 // The input, read in large blocks. Bytes from `kept` on stay in the buffer when it is
 // refilled: the frame held back and the block being tested.
@@ -27,13 +77,15 @@ struct StreamReader {
     std::FILE* file;
     const std::string* path;
     std::uint8_t* data;
+    StreamWriter* writer;      // its queued spans point into `data`
     std::size_t filled = 0;
-    std::size_t cursor = 0;        // start of the next block
-    std::size_t kept = 0;          // start of the bytes that must stay
-    std::int64_t unread = 0;       // bytes of the stream not yet read from the file
+    std::size_t cursor = 0;    // start of the next block
+    std::size_t kept = 0;      // start of the bytes that must stay
+    std::int64_t unread = 0;   // bytes of the stream not yet read from the file
 };
 
 void refill(StreamReader& reader) {
+    flush(*reader.writer);
     std::memmove(reader.data, reader.data + reader.kept, reader.filled - reader.kept);
     reader.filled -= reader.kept;
     reader.cursor -= reader.kept;
@@ -53,26 +105,6 @@ void refill(StreamReader& reader) {
 std::size_t available(StreamReader& reader, std::size_t want) {
     if (reader.filled - reader.cursor < want && reader.unread > 0) refill(reader);
     return std::min(want, reader.filled - reader.cursor);
-}
-
-struct StreamWriter {
-    std::FILE* file;
-    const std::string* path;
-    std::uint8_t* data;
-    std::size_t used = 0;
-};
-
-void flush(StreamWriter& writer) {
-    if (writer.used > 0 && std::fwrite(writer.data, 1, writer.used, writer.file) != writer.used) {
-        fail_with_path("Error in writing file %s\n", *writer.path);
-    }
-    writer.used = 0;
-}
-
-void write_bytes(StreamWriter& writer, const std::uint8_t* bytes, std::size_t n) {
-    if (writer.used + n > stream_buffer_size) flush(writer);
-    std::memcpy(writer.data + writer.used, bytes, n);
-    writer.used += n;
 }
 
 struct PassState {
@@ -195,11 +227,12 @@ int run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& opti
     if (fseeko(input, static_cast<off_t>(format.first_frame_offset), SEEK_SET) != 0) {
         fail_with_path("Error in reading file %s\n", options.input_path);
     }
+    // The input is read once, front to back: ask for a large read-ahead.
+    posix_fadvise(fileno(input), 0, 0, POSIX_FADV_SEQUENTIAL);
     std::uint8_t input_buffer[stream_buffer_size];
-    std::uint8_t output_buffer[stream_buffer_size];
-    StreamReader reader{input, &options.input_path, input_buffer};
+    StreamWriter writer{fileno(output), &options.output_path, {}};
+    StreamReader reader{input, &options.input_path, input_buffer, &writer};
     reader.unread = estimate.stream_bytes;
-    StreamWriter writer{output, &options.output_path, output_buffer};
 
     PassState state;
     state.schedule = start_schedule(estimate);

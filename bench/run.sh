@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Throughput and memory of both tools against cat, on one machine in one run.
+#
+#   bench/run.sh [SIZE_MB]     (default 1024: streams of about 1 GiB)
+#
+# Makes three streams (AC-3 48 kHz 448 kbit/s; AC-3 44.1 kHz 192 kbit/s with mixed frame
+# sizes; Layer II 44.1 kHz 224 kbit/s with mixed padding), times `cat IN > OUT` against
+# each tool fitting the stream 4 % shorter and 4 % longer (hyperfine, medians), and
+# measures the tools' peak resident memory on a 10 MB and a SIZE_MB input. Prints a table
+# and, as its last line, the worst tool/cat ratio. Times on shared machines are noisy:
+# this is a report, not a test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size_mb=${1:-1024}
+runs=${BENCH_RUNS:-5}
+
+if ! command -v hyperfine >/dev/null || [ ! -x /usr/bin/time ]; then
+  apt-get update >/dev/null && apt-get install -y hyperfine time >/dev/null
+fi
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench -j2 --target ac3lenfit mp2lenfit make_stream >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lenfit-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+bin=build-bench
+
+# name tool format rate bitrate bytes_per_second
+streams=(
+  "ac3-48k-448 ac3lenfit ac3 48 448 56000"
+  "ac3-44k-192-mixed ac3lenfit ac3 44.1 192 24000"
+  "mp2-44k-224-padded mp2lenfit mp2 44.1 224 28000"
+)
+
+original_seconds() { "$bin/$1" "$2" | sed -n 's/^Original length of audio is \([0-9.e+]*\) seconds.*/\1/p'; }
+median_of() { awk -F, -v cmd="$2" 'NR > 1 && $1 == cmd { print $4 }' "$1"; }
+
+printf '%-20s %-8s %10s %10s %8s\n' stream change "tool (s)" "cat (s)" ratio > "$work/table"
+worst=0
+for line in "${streams[@]}"; do
+  read -r name tool format rate bitrate rate_bytes <<<"$line"
+  in="$work/$name.$format"
+  "$bin/tests/make_stream" "$format" "$rate" "$bitrate" $((size_mb * 1048576 / rate_bytes)) "$in" 100 50
+  length=$(original_seconds "$tool" "$in")
+  shorter=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 0.96 }')
+  longer=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 1.04 }')
+  hyperfine --style none --warmup 1 --runs "$runs" --export-csv "$work/$name.csv" \
+    -n cat "cat $in > $work/out" \
+    -n shorter "$bin/$tool -t $shorter -o $work/out $in" \
+    -n longer "$bin/$tool -t $longer -o $work/out $in" >/dev/null
+  cat_median=$(median_of "$work/$name.csv" cat)
+  for change in shorter longer; do
+    median=$(median_of "$work/$name.csv" "$change")
+    ratio=$(awk -v t="$median" -v c="$cat_median" 'BEGIN { printf "%.2f", t / c }')
+    worst=$(awk -v r="$ratio" -v w="$worst" 'BEGIN { print (r > w) ? r : w }')
+    printf '%-20s %-8s %10.3f %10.3f %8s\n' "$name" "$change" "$median" "$cat_median" "$ratio" >> "$work/table"
+  done
+  rm -f "$work/out"
+  if [ "$name" = mp2-44k-224-padded ]; then big=$in; big_tool=$tool; big_length=$shorter; fi
+done
+
+small="$work/small.mp2"
+"$bin/tests/make_stream" mp2 44.1 224 $((10 * 1048576 / 28000)) "$small"
+small_length=$(awk -v l="$(original_seconds mp2lenfit "$small")" 'BEGIN { printf "%.3f", l * 0.96 }')
+memory_small=$(/usr/bin/time -f %M "$bin/mp2lenfit" -t "$small_length" -o "$work/out" "$small" 2>&1 >/dev/null)
+memory_big=$(/usr/bin/time -f %M "$bin/$big_tool" -t "$big_length" -o "$work/out" "$big" 2>&1 >/dev/null)
+
+echo "Machine: $(nproc) cores, $(awk '/model name/ { $1 = $2 = $3 = ""; print; exit }' /proc/cpuinfo | sed 's/^ *//')"
+echo "Streams of about $size_mb MiB, medians of $runs runs (hyperfine)"
+cat "$work/table"
+echo "peak memory (mp2lenfit -t, KiB): 10 MB input $memory_small, $size_mb MiB input $memory_big"
+echo "worst ratio: $worst"
