@@ -65,7 +65,10 @@ TEST_P(BadInput, NotAStreamOfTheFormat) {
     Bytes noise(50000);
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
     const Bytes other = GetParam().name == std::string("ac3lenfit") ? mp2_48k(100) : ac3_48k(100);
-    for (const Bytes& content : {Bytes(), testkit::junk(9999), noise, other}) {
+    // The first frame must begin within the first 10000 bytes.
+    Bytes late = testkit::junk(10000);
+    testkit::append(late, tool.frames(30));
+    for (const Bytes& content : {Bytes(), testkit::junk(9999), noise, other, late}) {
         testkit::write_file(in, content);
         const RunResult result = run({"-t", "10", "-o", out, in});
         EXPECT_EQ(result.status, 1);
