@@ -49,8 +49,6 @@ std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::siz
     while (position < n) {
         const std::int64_t first = find_first_frame(window + position, n - position, syntax);
         if (first < 0) break;
-        // A frame whose header lies at the end of the window is tested on the bytes the
-        // window holds, so offsets stay relative to the window's start.
         std::size_t frame = position + static_cast<std::size_t>(first);
         std::uint32_t length = syntax.frame_length_at(window, n, frame);
         while (length > 0 && syntax.sync_at(window, n, frame + length)) {
@@ -68,16 +66,13 @@ std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::siz
     return rest - length;
 }
 
-}  // namespace lenfit
-
-namespace lenfit {
-
 std::int64_t count_trailing_junk(const ProbeBuffer& window, const FrameSyntax& syntax,
                                  std::uint32_t frame_bytes, bool first_frame_long,
                                  std::uint32_t extra_bytes) {
     const std::int64_t junk = trailing_junk_after_last_frame(window.data(), window.size(), syntax);
     if (junk >= 0) return junk;
 
+    // No two frames in the window: take the last sync word for the last frame's start.
     const std::size_t last = last_sync_position(window.data(), window.size(), syntax);
     std::int64_t rest = static_cast<std::int64_t>((window.size() - last) % frame_bytes);
     if (!first_frame_long && syntax.is_long_frame(window.data() + last, window.size() - last)) {

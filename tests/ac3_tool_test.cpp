@@ -44,17 +44,9 @@ Bytes stream_part(const Bytes& file, std::size_t leading, std::size_t trailing) 
     return Bytes(file.begin() + static_cast<long>(leading), file.end() - static_cast<long>(trailing));
 }
 
-class Ac3Tool : public ::testing::Test {
+class Ac3Tool : public ::testing::Test, protected testkit::ToolFiles {
 protected:
-    testkit::TempDir dir;
-    std::string in = dir.path("in.ac3");
-    std::string out = dir.path("out.ac3");
-
-    RunResult run(const std::vector<std::string>& arguments) {
-        RunResult result = testkit::run_tool(tool, arguments);
-        EXPECT_EQ(result.err, "") << "the tool never writes to standard error";
-        return result;
-    }
+    RunResult run(const std::vector<std::string>& arguments) { return testkit::run_checked(tool, arguments); }
 };
 
 TEST_F(Ac3Tool, TypicalRunDropsEveryEighthOrNinthFrame) {
@@ -161,7 +153,7 @@ TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
 }
 
 TEST_F(Ac3Tool, AGluedTargetSwallowsTheInputName) {
-    // -t5 takes in.ac3 as its value; the empty input name cannot be opened.
+    // -t5 takes the input path as its value; the empty input name cannot be opened.
     const RunResult glued = run({"-t5", in});
     EXPECT_EQ(glued.status, 1);
     EXPECT_EQ(glued.out, "File  could not be opened\n");

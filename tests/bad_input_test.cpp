@@ -40,18 +40,12 @@ std::string with_path(const char* format, const std::string& path) {
     return text.replace(text.find("%s"), 2, path);
 }
 
-class BadInput : public ::testing::TestWithParam<Tool> {
+class BadInput : public ::testing::TestWithParam<Tool>, protected testkit::ToolFiles {
 protected:
-    testkit::TempDir dir;
-    std::string in = dir.path("in");
-    std::string out = dir.path("out");
     const Tool& tool = GetParam();
 
     RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) {
-        RunResult result = testkit::run_tool(tool.path, arguments, unprivileged);
-
-        EXPECT_EQ(result.err, "");
-        return result;
+        return testkit::run_checked(tool.path, arguments, unprivileged);
     }
     std::string description() {
         testkit::write_file(dir.path("probe"), tool.frames(20));

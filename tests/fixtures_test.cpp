@@ -94,7 +94,7 @@ TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
     testkit::append(file, testkit::junk(33, 10));
     testkit::write_file(dir.path("in"), file);
 
-    const testkit::RunResult estimate = testkit::run_tool(tool, {dir.path("in")});
+    const testkit::RunResult estimate = testkit::run_checked(tool, {dir.path("in")});
     ASSERT_EQ(estimate.status, 0) << estimate.out;
     ASSERT_NE(estimate.out.find("Found 77 leading and 33 trailing junk bytes.\n"), std::string::npos) << estimate.out;
     const double original = reported_length(estimate.out, stream.size(), ac3);
@@ -106,7 +106,7 @@ TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
             arguments.insert(arguments.begin(), {"-t", text_of(factor == 1.0 ? original : original * factor)});
         }
         SCOPED_TRACE(name + " at " + std::to_string(factor));
-        const testkit::RunResult result = testkit::run_tool(tool, arguments);
+        const testkit::RunResult result = testkit::run_checked(tool, arguments);
         ASSERT_EQ(result.status, 0) << result.out;
         EXPECT_EQ(result.out.find("Error in frame"), std::string::npos) << result.out;
         const Bytes written = testkit::read_file(dir.path("out"));

@@ -19,17 +19,9 @@ using testkit::mp2_header;
 // 44.1 kHz, 128 kbit/s frames: 417 bytes, 418 when padded.
 Mp2Header at44k(unsigned padding) { return mp2_header(1, 0, 8, padding); }
 
-class Mp2Tool : public ::testing::Test {
+class Mp2Tool : public ::testing::Test, protected testkit::ToolFiles {
 protected:
-    testkit::TempDir dir;
-    std::string in = dir.path("in.mp2");
-    std::string out = dir.path("out.mp2");
-
-    RunResult run(const std::vector<std::string>& arguments) {
-        RunResult result = testkit::run_tool(tool, arguments);
-        EXPECT_EQ(result.err, "") << "the tool never writes to standard error";
-        return result;
-    }
+    RunResult run(const std::vector<std::string>& arguments) { return testkit::run_checked(tool, arguments); }
 };
 
 TEST_F(Mp2Tool, DescribesMeasuresAndScalesA48kStream) {

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 namespace testkit {
 
 namespace {
@@ -62,6 +64,13 @@ RunResult run_tool(const std::string& binary, const std::vector<std::string>& ar
     result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     result.out = slurp(out_path);
     result.err = slurp(err_path);
+    return result;
+}
+
+RunResult run_checked(const std::string& binary, const std::vector<std::string>& arguments,
+                      bool unprivileged) {
+    RunResult result = run_tool(binary, arguments, unprivileged);
+    EXPECT_EQ(result.err, "") << binary << " wrote to standard error";
     return result;
 }
 

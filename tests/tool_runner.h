@@ -22,6 +22,11 @@ constexpr int cannot_run_unprivileged = 125;
 RunResult run_tool(const std::string& binary, const std::vector<std::string>& arguments,
                    bool unprivileged = false);
 
+// run_tool, with a test failure when the tool wrote to standard error, which it never
+// does.
+RunResult run_checked(const std::string& binary, const std::vector<std::string>& arguments,
+                      bool unprivileged = false);
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:
@@ -34,6 +39,13 @@ public:
 
 private:
     std::string root_;
+};
+
+// An input and an output path in a fresh folder.
+struct ToolFiles {
+    TempDir dir;
+    std::string in = dir.path("in");
+    std::string out = dir.path("out");
 };
 
 void write_file(const std::string& path, const Bytes& bytes);
