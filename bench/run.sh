@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mb=${1:-1024}
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-9}
 
 if ! command -v hyperfine >/dev/null || [ ! -x /usr/bin/time ]; then
   apt-get update >/dev/null && apt-get install -y hyperfine time >/dev/null
@@ -43,7 +43,7 @@ for line in "${streams[@]}"; do
   length=$(original_seconds "$tool" "$in")
   shorter=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 0.96 }')
   longer=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 1.04 }')
-  hyperfine --style none --warmup 1 --runs "$runs" --export-csv "$work/$name.csv" \
+  hyperfine --style none --warmup 1 --runs "$runs" --prepare sync --export-csv "$work/$name.csv" \
     -n cat "cat $in > $work/out" \
     -n shorter "$bin/$tool -t $shorter -o $work/out $in" \
     -n longer "$bin/$tool -t $longer -o $work/out $in" >/dev/null
