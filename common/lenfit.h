@@ -71,8 +71,9 @@ struct FrameAlignmentRule {
     std::uint32_t read_length = 0;  // bytes read per frame (the shorter length)
     std::uint32_t extra_bytes = 0;  // how much longer a long frame is
     const FrameSyntax* syntax = nullptr;
-    // Prints the format's own line about the frames copied at the long length.
-    void (*report_long_frames)(const FrameAlignmentRule& rule, std::uint64_t count) = nullptr;
+    // Prints the format's own line, if any, after the pass: `long_frames` counts the
+    // frames taken at the long length, by their header or by a realignment.
+    void (*report_realignments)(const FrameAlignmentRule& rule, std::uint64_t long_frames) = nullptr;
 };
 
 // One format's pieces, as the common run sequence calls them.
@@ -142,9 +143,10 @@ LengthEstimate estimate_length(std::FILE* input, const RunOptions& options,
 enum class FrameFate { once, twice, dropped };
 
 struct FrameSchedule {
-    double interval = 0.0;        // > 0 duplicates, otherwise drops
-    double next_threshold = 0.0;  // a frame numbered above it is changed
-    std::int64_t net_change = 0;  // frames written twice minus frames dropped
+    double interval = 0.0;          // > 0 duplicates, otherwise drops
+    double next_threshold = 0.0;    // a frame numbered above it is changed
+    std::int64_t net_change = 0;    // frames written twice minus frames dropped
+    std::uint64_t frames_read = 0;  // number of the last frame read, from 1
 };
 
 FrameSchedule start_schedule(const LengthEstimate& estimate);

@@ -109,7 +109,6 @@ std::size_t available(StreamReader& reader, std::size_t want) {
 
 struct PassState {
     FrameSchedule schedule;
-    std::uint64_t frames_read = 0;  // number of the last frame read, from 1
     std::uint64_t long_frames = 0;  // frames copied at read_length + extra_bytes
 };
 
@@ -134,11 +133,11 @@ void copy_frame(PassState& state, StreamWriter& writer, const std::uint8_t* fram
 // Frames of one length: each block read is a frame, copied as the schedule says.
 void copy_fixed_frames(PassState& state, StreamReader& reader, StreamWriter& writer,
                        std::uint64_t frame_count, const FrameAlignmentRule& rule) {
-    while (state.frames_read < frame_count) {
+    while (state.schedule.frames_read < frame_count) {
         reader.kept = reader.cursor;
         const std::size_t n = available(reader, rule.read_length);
         if (n == 0) return;
-        copy_frame(state, writer, reader.data + reader.cursor, n, ++state.frames_read, rule);
+        copy_frame(state, writer, reader.data + reader.cursor, n, ++state.schedule.frames_read, rule);
         reader.cursor += n;
     }
 }
@@ -155,7 +154,7 @@ void copy_aligned_frames(PassState& state, StreamReader& reader, StreamWriter& w
         if (!holding) reader.kept = reader.cursor;
         std::size_t n = available(reader, rule.read_length);
         if (n == 0) break;
-        const std::uint64_t number = ++state.frames_read;
+        const std::uint64_t number = ++state.schedule.frames_read;
         const std::uint8_t* block = reader.data + reader.cursor;
 
         if (rule.syntax->sync_at(block, n, 0)) {
@@ -166,7 +165,7 @@ void copy_aligned_frames(PassState& state, StreamReader& reader, StreamWriter& w
         } else if (holding && rule.syntax->sync_at(block, n, rule.extra_bytes)) {
             // The held frame was longer than it was taken: lengthen it and read on
             // from the real start of the next frame.
-            --state.frames_read;
+            --state.schedule.frames_read;
             held_length += rule.extra_bytes;
             reader.cursor += rule.extra_bytes;
             continue;
@@ -194,7 +193,7 @@ void print_final_report(const PassState& state, const LengthEstimate& estimate,
         std::printf("Removed %" PRId64 " frames, ", -change);
     }
     std::fputs("actual length now is ", stdout);
-    const std::uint64_t frames_written = state.frames_read + static_cast<std::uint64_t>(change);
+    const std::uint64_t frames_written = state.schedule.frames_read + static_cast<std::uint64_t>(change);
     print_duration(static_cast<double>(frames_written) * format.frame_seconds);
     std::printf(" in %" PRIu64 " frames.\n", frames_written);
 }
@@ -245,7 +244,7 @@ int run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& opti
     std::fclose(input);
     if (std::fclose(output) != 0) fail_with_path("Error in writing file %s\n", options.output_path);
 
-    if (rule.report_long_frames != nullptr) rule.report_long_frames(rule, state.long_frames);
+    if (rule.report_realignments != nullptr) rule.report_realignments(rule, state.long_frames);
     print_final_report(state, estimate, format);
     return 0;
 }

@@ -120,7 +120,7 @@ FrameAlignmentRule layer2_alignment_rule(const StreamFormat& format) {
     rule.read_length = format.frame_bytes - (rule.enabled ? static_cast<std::uint32_t>(format.padded) : 0);
     rule.extra_bytes = 1;
     rule.syntax = &layer2_frame_syntax;
-    rule.report_long_frames = report_padded_frames;
+    rule.report_realignments = report_padded_frames;
     return rule;
 }
 
