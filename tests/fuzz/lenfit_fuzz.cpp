@@ -1,9 +1,16 @@
 // libFuzzer target: arbitrary bytes as an input file, through the probe, the tail rule,
 // the length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is
 // not defined, Layer II when it is). The target length is chosen by the input's size.
+// Without a target the output must be the input's bytes from the first frame on, unchanged.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #ifdef LENFIT_FUZZ_MP2
 #include "mp2/mp2_format.h"
@@ -27,6 +34,26 @@ bool probe_accepts(const std::uint8_t*) { return true; }
 #endif
 
 constexpr double target_factors[] = {0.0, 0.5, 0.97, 1.0, 1.03, 1.4, 2.5, -1.0};
+
+// A run without a target copies every byte of the stream once, in order: all of it up to
+// the end the estimate found when frames are followed one by one, else whole frames
+// from the first one on.
+void check_unchanged_copy(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format,
+                          const lenfit::LengthEstimate& estimate, const lenfit::FrameAlignmentRule& rule,
+                          int written_fd) {
+    const off_t length = lseek(written_fd, 0, SEEK_END);
+    std::vector<std::uint8_t> written(static_cast<std::size_t>(length));
+    if (pread(written_fd, written.data(), written.size(), 0) != length) std::abort();
+    const std::uint8_t* stream = data + format.first_frame_offset;
+    const auto stream_bytes = static_cast<std::size_t>(estimate.stream_bytes);
+    const bool whole = rule.enabled ? written.size() == stream_bytes
+                                    : written.size() <= stream_bytes &&
+                                          written.size() % rule.read_length == 0;
+    if (!whole || format.first_frame_offset + written.size() > size ||
+        std::memcmp(written.data(), stream, written.size()) != 0) {
+        std::abort();
+    }
+}
 
 }  // namespace
 
@@ -58,7 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         estimate.original_seconds * target_factors[size % (sizeof target_factors / sizeof *target_factors)];
     estimate = lenfit::estimate_length(input, options, format, buffer, tool);
 
-    std::FILE* output = std::fopen("/dev/null", "wb");
-    lenfit::run_scaling_pass(input, output, options, format, estimate, tool.alignment_rule(format));
+    // The pass closes the output; a second descriptor keeps it readable.
+    const int output_fd = memfd_create("lenfit-fuzz-output", 0);
+    const int written_fd = dup(output_fd);
+    std::FILE* output = fdopen(output_fd, "wb");
+    const lenfit::FrameAlignmentRule rule = tool.alignment_rule(format);
+    lenfit::run_scaling_pass(input, output, options, format, estimate, rule);
+
+    if (!estimate.has_target) check_unchanged_copy(data, size, format, estimate, rule, written_fd);
+    close(written_fd);
     return 0;
 }
