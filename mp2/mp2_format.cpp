@@ -9,8 +9,9 @@ namespace lenfit {
 
 namespace {
 
-// Layer II bit rates by bitrate_index, kbit/s: ISO/IEC 11172-3 Table 3-B.1 for
-// ID 1, ISO/IEC 13818-3 Table B.1 (lower sampling frequencies) for ID 0.
+// Layer II bit rates by bitrate_index, kbit/s: the lower sampling frequencies of
+// ISO/IEC 13818-3 for ID 0, ISO/IEC 11172-3 for ID 1; index 0 is free format and 15
+// is forbidden.
 constexpr std::array<std::array<int, 16>, 2> layer2_bitrate_kbps = {{
     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
