@@ -35,23 +35,45 @@ bool probe_accepts(const std::uint8_t*) { return true; }
 
 constexpr double target_factors[] = {0.0, 0.5, 0.97, 1.0, 1.03, 1.4, 2.5, -1.0};
 
+std::vector<std::uint8_t> read_all(int fd) {
+    const off_t length = lseek(fd, 0, SEEK_END);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (pread(fd, bytes.data(), bytes.size(), 0) != length) std::abort();
+    return bytes;
+}
+
 // A run without a target copies every byte of the stream once, in order: all of it up to
 // the end the estimate found when frames are followed one by one, else whole frames
 // from the first one on.
-void check_unchanged_copy(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format,
-                          const lenfit::LengthEstimate& estimate, const lenfit::FrameAlignmentRule& rule,
-                          int written_fd) {
-    const off_t length = lseek(written_fd, 0, SEEK_END);
-    std::vector<std::uint8_t> written(static_cast<std::size_t>(length));
-    if (pread(written_fd, written.data(), written.size(), 0) != length) std::abort();
-    const std::uint8_t* stream = data + format.first_frame_offset;
+void check_unchanged_copy(const std::uint8_t* stream, const std::vector<std::uint8_t>& written,
+                          const lenfit::LengthEstimate& estimate, const lenfit::FrameAlignmentRule& rule) {
     const auto stream_bytes = static_cast<std::size_t>(estimate.stream_bytes);
     const bool whole = rule.enabled ? written.size() == stream_bytes
-                                    : written.size() <= stream_bytes &&
-                                          written.size() % rule.read_length == 0;
-    if (!whole || format.first_frame_offset + written.size() > size ||
-        (!written.empty() && std::memcmp(written.data(), stream, written.size()) != 0)) {
+                                    : written.size() <= stream_bytes && written.size() % rule.read_length == 0;
+    if (!whole || (!written.empty() && std::memcmp(written.data(), stream, written.size()) != 0)) {
         std::abort();
+    }
+}
+
+// Frames of one length, scaled: the output is the stream's first frames, in order, each
+// written once, twice or not at all.
+void check_fixed_frames(const std::uint8_t* stream, const std::vector<std::uint8_t>& written,
+                        const lenfit::LengthEstimate& estimate, std::size_t frame) {
+    if (written.size() % frame != 0) std::abort();
+    const std::size_t frames = static_cast<std::size_t>(estimate.frame_count);
+    std::size_t next = 0;       // the first input frame not yet matched
+    bool twice = true;          // whether the last match was already written twice
+    for (std::size_t at = 0; at < written.size(); at += frame) {
+        const std::uint8_t* out = written.data() + at;
+        // A second copy of the last frame keeps every later match open, so it goes first.
+        if (!twice && std::memcmp(out, stream + (next - 1) * frame, frame) == 0) {
+            twice = true;
+            continue;
+        }
+        while (next < frames && std::memcmp(out, stream + next * frame, frame) != 0) ++next;
+        if (next == frames) std::abort();
+        ++next;
+        twice = false;
     }
 }
 
@@ -92,7 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const lenfit::FrameAlignmentRule rule = tool.alignment_rule(format);
     lenfit::run_scaling_pass(input, output, options, format, estimate, rule);
 
-    if (!estimate.has_target) check_unchanged_copy(data, size, format, estimate, rule, written_fd);
+    const std::vector<std::uint8_t> written = read_all(written_fd);
     close(written_fd);
+    const std::uint8_t* stream = data + format.first_frame_offset;
+    if (!estimate.has_target) {
+        check_unchanged_copy(stream, written, estimate, rule);
+    } else if (!rule.enabled) {
+        check_fixed_frames(stream, written, estimate, rule.read_length);
+    }
     return 0;
 }
