@@ -99,8 +99,7 @@ std::string ac3_description(const std::uint8_t* h, const StreamFormat& format) {
 
 StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
                               ProbeBuffer& probe_buffer) {
-    const std::int64_t first =
-        probe_first_frame(input, probe_buffer, ac3_frame_syntax, ac3_header_bytes);
+    const std::int64_t first = probe_first_frame(input, probe_buffer, ac3_frame_syntax);
     if (first < 0) {
         fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
     }

@@ -21,8 +21,6 @@ inline unsigned bsid(const std::uint8_t* h) { return h[5] >> 3; }
 inline unsigned bsmod(const std::uint8_t* h) { return h[5] & 0x07u; }
 inline unsigned acmod(const std::uint8_t* h) { return h[6] >> 5; }
 
-constexpr std::size_t ac3_header_bytes = 7;
-
 bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 // At 44.1 kHz an odd frmsizecod adds one 16-bit word to the frame.
 bool ac3_carries_extra_word(std::uint8_t fscod_frmsizecod);

@@ -27,11 +27,9 @@ std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
 }
 
 std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
-                               const FrameSyntax& syntax, std::size_t header_bytes) {
+                               const FrameSyntax& syntax) {
     const std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
-    const std::int64_t first = find_first_frame(probe_buffer.data(), n, syntax);
-    if (first < 0 || static_cast<std::size_t>(first) + header_bytes > n) return -1;
-    return first;
+    return find_first_frame(probe_buffer.data(), n, syntax);
 }
 
 std::size_t last_sync_position(const std::uint8_t* window, std::size_t n,

@@ -114,9 +114,10 @@ bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t of
 std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
                               const FrameSyntax& syntax);
 // Reads the start of the input into the probe buffer and returns the offset of the
-// first confirmed frame whose first header_bytes were read, or -1.
+// first confirmed frame, or -1. A confirmed frame's whole header lies in the bytes
+// read, since the next frame's sync word, a frame length further, does.
 std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
-                               const FrameSyntax& syntax, std::size_t header_bytes);
+                               const FrameSyntax& syntax);
 // The last position from n - 2 down to 1 where a sync word begins; 0 when none does.
 std::size_t last_sync_position(const std::uint8_t* window, std::size_t n,
                                const FrameSyntax& syntax);

@@ -88,8 +88,7 @@ std::string layer2_description(const std::uint8_t* h) {
 
 StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path,
                                  ProbeBuffer& probe_buffer) {
-    const std::int64_t first =
-        probe_first_frame(input, probe_buffer, layer2_frame_syntax, layer2_header_bytes);
+    const std::int64_t first = probe_first_frame(input, probe_buffer, layer2_frame_syntax);
     if (first < 0) {
         fail_with_path("File %s does not look like a MP2 audio file.\n", input_path);
     }

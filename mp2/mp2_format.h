@@ -23,8 +23,6 @@ inline unsigned sampling_frequency(const std::uint8_t* h) { return (h[2] >> 2) &
 inline unsigned padding_bit(const std::uint8_t* h) { return (h[2] >> 1) & 1u; }
 inline unsigned mode(const std::uint8_t* h) { return h[3] >> 6; }
 
-constexpr std::size_t layer2_header_bytes = 4;
-
 bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 // Frame length of a Layer II header, its padding byte included; 0 for free format,
 // bitrate_index 15 and the reserved sampling_frequency 3.

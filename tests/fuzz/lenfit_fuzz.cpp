@@ -23,13 +23,11 @@ namespace {
 #ifdef LENFIT_FUZZ_MP2
 const lenfit::FormatTool& tool = lenfit::mp2_tool;
 const lenfit::FrameSyntax& syntax = lenfit::layer2_frame_syntax;
-constexpr std::size_t header_bytes = lenfit::layer2_header_bytes;
 // The probe stops the run on any other layer.
 bool probe_accepts(const std::uint8_t* header) { return lenfit::layer_field(header) == 2; }
 #else
 const lenfit::FormatTool& tool = lenfit::ac3_tool;
 const lenfit::FrameSyntax& syntax = lenfit::ac3_frame_syntax;
-constexpr std::size_t header_bytes = lenfit::ac3_header_bytes;
 bool probe_accepts(const std::uint8_t*) { return true; }
 #endif
 
@@ -89,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (input == nullptr) return 0;
     lenfit::ProbeBuffer buffer{};
-    const std::int64_t first = lenfit::probe_first_frame(input, buffer, syntax, header_bytes);
+    const std::int64_t first = lenfit::probe_first_frame(input, buffer, syntax);
     if (first < 0 || !probe_accepts(buffer.data() + first) || size < buffer.size()) {
         std::fclose(input);
         return 0;
