@@ -30,6 +30,22 @@ constexpr std::array<Ac3ChannelMode, 8> ac3_channel_modes = {{{"1+1", 2, 4},
 
 constexpr unsigned samples_per_frame = 1536;
 constexpr std::uint32_t extra_word_bytes = 2;
+// bsid values of the AC-3 syntax; E-AC-3 (11 to 16) measures its frames otherwise.
+constexpr unsigned highest_ac3_bsid = 10;
+// The longest frame (640 kbit/s at 32 kHz) and the next frame's header up to bsid.
+constexpr std::size_t ac3_window_bytes = 3840 + 8;
+
+// CRC-16 with the generator x^16 + x^15 + x^2 + 1, most significant bit first (ATSC
+// A/52, section 7.10.1), one table entry per byte value.
+constexpr std::array<std::uint16_t, 256> crc16_table = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        unsigned crc = byte << 8;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000u) ? (crc << 1) ^ 0x8005u : crc << 1;
+        table[byte] = static_cast<std::uint16_t>(crc);
+    }
+    return table;
+}();
 
 bool header_is_measurable(std::uint8_t byte4) {
     return (byte4 >> 6) != 3 && (byte4 & 0x3Fu) >> 1 < ac3_bitrate_kbps.size();
@@ -45,9 +61,11 @@ bool lfe_on(const std::uint8_t* h) {
     return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u;
 }
 
-bool ac3_long_frame(const std::uint8_t* bytes, std::size_t n) {
-    return n > 4 && ac3_carries_extra_word(bytes[4]);
-}
+bool ac3_long_frame(const std::uint8_t* h) { return ac3_carries_extra_word(h[4]); }
+
+std::uint32_t ac3_stream_key(const std::uint8_t* h) { return fscod(h); }
+
+std::int32_t ac3_frame_bitrate(const std::uint8_t* h) { return ac3_bitrate_kbps[frmsizecod(h) >> 1]; }
 
 }  // namespace
 
@@ -66,11 +84,28 @@ std::uint32_t ac3_frame_bytes(std::uint8_t byte4) {
 }
 
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
-    if (offset + 4 >= n) return 0;
+    if (!ac3_sync_at(bytes, n, offset) || offset + 5 >= n) return 0;
+    if (bsid(bytes + offset) > highest_ac3_bsid) return 0;
     return ac3_frame_bytes(bytes[offset + 4]);
 }
 
-const FrameSyntax ac3_frame_syntax = {ac3_sync_at, ac3_frame_length_at, ac3_long_frame};
+std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n) {
+    unsigned crc = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc = ((crc << 8) & 0xFFFFu) ^ crc16_table[((crc >> 8) ^ bytes[i]) & 0xFFu];
+    }
+    return static_cast<std::uint16_t>(crc);
+}
+
+bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length) {
+    // crc1 and crc2 are chosen so that the CRC over everything after the sync word
+    // comes out 0.
+    return length > 2 && ac3_crc16(frame + 2, length - 2) == 0;
+}
+
+const FrameSyntax ac3_frame_syntax = {ac3_window_bytes,     0x0B,          ac3_sync_at,
+                                      ac3_frame_length_at,  ac3_stream_key, ac3_frame_passes_crc,
+                                      ac3_frame_bitrate,    ac3_long_frame};
 
 StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     StreamFormat format;
@@ -80,12 +115,9 @@ StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     format.frame_seconds = frame_seconds_at(format.sample_rate_khz);
     format.bitrate_kbps = ac3_bitrate_kbps[frmsizecod(h) >> 1];
     format.odd_frame_size = ac3_carries_extra_word(h[4]) ? 1 : 0;
-    // At 44.1 kHz encoders mix odd and even frmsizecod; the bitrate's mean length is
-    // 192 bytes per kbit/s at 1 kHz (1536 samples, 8 bits a byte).
+    format.stream_key = ac3_stream_key(h);
+    // At 44.1 kHz encoders mix odd and even frmsizecod.
     format.length_varies = fscod(h) == 1;
-    format.mean_frame_bytes = format.length_varies
-                                  ? 192.0 * format.bitrate_kbps / format.sample_rate_khz
-                                  : static_cast<double>(format.frame_bytes);
     return format;
 }
 
@@ -97,33 +129,26 @@ std::string ac3_description(const std::uint8_t* h, const StreamFormat& format) {
            frame_line(format);
 }
 
+std::int64_t first_ac3_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at) {
+    const std::int64_t first = probe_first_frame(input, probe_buffer, ac3_frame_syntax);
+    header_at = first < 0 ? 0 : static_cast<std::size_t>(first);
+    return first;
+}
+
 StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
                               ProbeBuffer& probe_buffer) {
-    const std::int64_t first = probe_first_frame(input, probe_buffer, ac3_frame_syntax);
+    std::size_t header_at = 0;
+    const std::int64_t first = first_ac3_frame(input, probe_buffer, header_at);
     if (first < 0) {
         fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
     }
-    const std::uint8_t* header = probe_buffer.data() + first;
+    const std::uint8_t* header = probe_buffer.data() + header_at;
     const StreamFormat format = ac3_stream_format(header, static_cast<std::uint32_t>(first));
     std::fputs(ac3_description(header, format).c_str(), stdout);
     return format;
 }
 
-std::int64_t count_ac3_trailing_junk(const ProbeBuffer& window, const StreamFormat& format) {
-    return count_trailing_junk(window, ac3_frame_syntax, format.frame_bytes,
-                               format.odd_frame_size != 0, extra_word_bytes);
-}
-
-FrameAlignmentRule ac3_alignment_rule(const StreamFormat& format) {
-    FrameAlignmentRule rule;
-    rule.enabled = format.length_varies;
-    rule.read_length = format.frame_bytes - (format.odd_frame_size ? extra_word_bytes : 0);
-    rule.extra_bytes = extra_word_bytes;
-    rule.syntax = &ac3_frame_syntax;
-    return rule;
-}
-
-const FormatTool ac3_tool = {"ac3", probe_ac3_stream, count_ac3_trailing_junk, nullptr,
-                             ac3_alignment_rule};
+const FormatTool ac3_tool = {"ac3", &ac3_frame_syntax, first_ac3_frame, probe_ac3_stream, nullptr,
+                             nullptr};
 
 }  // namespace lenfit

@@ -1,5 +1,5 @@
-// The AC-3 (ATSC A/52) pieces of ac3lenfit: header decoding, the probe, the tail rule
-// and the frame-alignment rule of the scaling pass.
+// The AC-3 (ATSC A/52) pieces of ac3lenfit: header decoding, the frame CRC, and the
+// probe with its description of the stream.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,14 @@ bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 bool ac3_carries_extra_word(std::uint8_t fscod_frmsizecod);
 // Frame length from header byte 4; 0 for the reserved fscod 3 and frmsizecod past 37.
 std::uint32_t ac3_frame_bytes(std::uint8_t fscod_frmsizecod);
+// Length of an AC-3 frame (bsid up to 10) whose sync word is at offset; 0 when there is
+// none, a field is invalid, or bytes up to bsid lie past n.
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
+// CRC-16 of the frame's bytes, as both CRC words of a frame are computed.
+std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n);
+// Whether the CRC over bytes 2 to length - 1 of a whole frame is 0, as it is for every
+// frame that arrived intact.
+bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length);
 extern const FrameSyntax ac3_frame_syntax;
 
 // Format of a stream whose first frame header is h.
@@ -34,10 +41,9 @@ StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset);
 // The two description lines of a stream whose first frame header is h.
 std::string ac3_description(const std::uint8_t* h, const StreamFormat& format);
 
+std::int64_t first_ac3_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at);
 StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
                               ProbeBuffer& probe_buffer);
-std::int64_t count_ac3_trailing_junk(const ProbeBuffer& window, const StreamFormat& format);
-FrameAlignmentRule ac3_alignment_rule(const StreamFormat& format);
 
 extern const FormatTool ac3_tool;
 

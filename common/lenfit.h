@@ -1,6 +1,6 @@
 // Shared types of ac3lenfit and mp2lenfit: the command line, the stream format a
-// probe finds, the length estimate, and the record through which a format plugs its
-// own probe, tail rule and frame-alignment rule into the common run.
+// probe finds, the walk of the stream's frames, the length estimate, and the record
+// through which a format plugs its frame syntax, probe and reports into the common run.
 #pragma once
 
 #include <array>
@@ -11,8 +11,8 @@
 
 namespace lenfit {
 
-// The probe reads the first bytes of the input into this buffer, the estimate the
-// last bytes (the tail window).
+// The probe searches the first bytes of the input (after a tag, where the format
+// skips one) in this buffer.
 constexpr std::size_t probe_buffer_size = 10000;
 using ProbeBuffer = std::array<std::uint8_t, probe_buffer_size>;
 
@@ -28,21 +28,33 @@ struct StreamFormat {
     double frame_seconds = 0.0;            // playing time of one frame
     double sample_rate_khz = 0.0;
     std::int32_t bitrate_kbps = 0;
+    // The header fields that every frame of the stream shares with the first one, as
+    // the format's stream_key gives them.
+    std::uint32_t stream_key = 0;
     // True at the rates where the format mixes two frame lengths to keep the bitrate
-    // exact (AC-3 at 44.1 kHz, Layer II at 44.1 and 22.05 kHz). Such a stream is
-    // measured by the mean frame length its bitrate implies and copied with an
-    // alignment test on every frame.
+    // exact (AC-3 at 44.1 kHz, Layer II at 44.1 and 22.05 kHz).
     bool length_varies = false;
-    double mean_frame_bytes = 0.0;
     int odd_frame_size = 0;          // AC-3: first frame carries the extra word
     int padded = 0;                  // Layer II: padding bit of the first frame
-    bool padding_irregular = false;  // Layer II: byte count is no whole number of frames
+    bool padding_irregular = false;  // Layer II: the stream mixes padded and unpadded frames
+};
+
+// What a walk of the whole stream found.
+struct WalkSummary {
+    std::uint64_t frames = 0;         // frames taken
+    std::int64_t end = 0;             // offset just past the last frame taken
+    std::int64_t damaged_bytes = 0;   // bytes left out between frames
+    std::uint64_t damaged_places = 0;
+    std::int32_t lowest_bitrate_kbps = 0;
+    std::int32_t highest_bitrate_kbps = 0;
+    std::uint64_t long_frames = 0;    // frames whose header announces the longer length
 };
 
 struct LengthEstimate {
     std::int64_t file_bytes = 0;
     std::int64_t trailing_junk = 0;
-    std::int64_t stream_bytes = 0;  // first frame's start to last complete frame's end
+    std::int64_t stream_bytes = 0;  // first frame's start to last frame's end
+    WalkSummary walk;
     double frames_exact = 0.0;
     std::uint64_t frame_count = 0;
     double original_seconds = 0.0;
@@ -52,39 +64,42 @@ struct LengthEstimate {
     double interval = 0.0;             // input frames per change; > 0 duplicates
 };
 
-// How the format's frames are recognised in a buffer of n bytes. Both tests look only
-// at bytes below n.
+// How the format's frames are recognised. Every test is given the count n of bytes at
+// hand from its position and looks at no byte past them.
 struct FrameSyntax {
+    // Enough bytes to hold any frame of the format and the next frame's header.
+    std::size_t window_bytes;
+    std::uint8_t sync_byte;  // the first byte of every sync word
     bool (*sync_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
     // Length of the frame whose header starts at offset, by its own fields; 0 when
-    // the fields are invalid or the header is not complete within n.
+    // there is no sync word, a field is invalid or the header is not complete within n.
     std::uint32_t (*frame_length_at)(const std::uint8_t* bytes, std::size_t n,
                                      std::size_t offset);
-    // Whether the header at the start of these n bytes announces the longer of the
-    // format's two frame lengths (AC-3's extra word, Layer II's padding byte).
-    bool (*is_long_frame)(const std::uint8_t* bytes, std::size_t n);
-};
-
-// What the scaling pass needs to know of a format whose frame length varies.
-struct FrameAlignmentRule {
-    bool enabled = false;           // test every block read
-    std::uint32_t read_length = 0;  // bytes read per frame (the shorter length)
-    std::uint32_t extra_bytes = 0;  // how much longer a long frame is
-    const FrameSyntax* syntax = nullptr;
-    // Prints the format's own line, if any, after the pass: `long_frames` counts the
-    // frames taken at the long length, by their header or by a realignment.
-    void (*report_realignments)(const FrameAlignmentRule& rule, std::uint64_t long_frames) = nullptr;
+    // The fields that tie a frame to its stream, from a header that has a length.
+    std::uint32_t (*stream_key)(const std::uint8_t* header);
+    // A check over a whole frame (AC-3's CRC words), or nullptr where the format has
+    // none; a format without one passes every frame.
+    bool (*frame_check)(const std::uint8_t* frame, std::size_t length);
+    std::int32_t (*bitrate_kbps)(const std::uint8_t* header);
+    // Whether the header announces the longer of the format's two lengths at its
+    // bitrate (AC-3's extra word, Layer II's padding byte).
+    bool (*is_long_frame)(const std::uint8_t* header);
 };
 
 // One format's pieces, as the common run sequence calls them.
 struct FormatTool {
     const char* format_tag;  // "ac3" or "mp2", for the usage text
+    const FrameSyntax* syntax;
+    // Offset of the first confirmed frame in the file, or -1; reads from the start of
+    // the input and leaves the bytes it looked at in the probe buffer.
+    std::int64_t (*first_frame)(std::FILE* input, ProbeBuffer& probe_buffer,
+                                std::size_t& header_at);
     StreamFormat (*probe)(std::FILE* input, const std::string& input_path,
                           ProbeBuffer& probe_buffer);
-    std::int64_t (*trailing_junk)(const ProbeBuffer& window, const StreamFormat& format);
     // Optional look at the estimate after the length line; may change the format.
     void (*check_estimate)(const LengthEstimate& estimate, StreamFormat& format);
-    FrameAlignmentRule (*alignment_rule)(const StreamFormat& format);
+    // Optional line of the format's own after the pass, before the change line.
+    void (*report_pass)(const StreamFormat& format, const LengthEstimate& estimate);
 };
 
 // ---- command line
@@ -106,39 +121,76 @@ void print_duration(double seconds);
 // ---- the stream description's line on frames, the same for every format
 std::string frame_line(const StreamFormat& format);
 
-// ---- frames in a buffer
-// A candidate frame at offset whose length, by its own header, lands on another sync.
+// ---- the probe's search for the first frame
+// A candidate frame at offset whose length, by its own header, lands on another sync
+// word, or whose whole frame lies within n and passes the format's frame check.
 bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
                         const FrameSyntax& syntax);
 // Offset of the first confirmed frame below n, or -1.
 std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
                               const FrameSyntax& syntax);
-// Reads the start of the input into the probe buffer and returns the offset of the
-// first confirmed frame, or -1. A confirmed frame's whole header lies in the bytes
-// read, since the next frame's sync word, a frame length further, does.
+// Reads up to a probe buffer of the input from where it stands and returns the offset
+// within the buffer of the first confirmed frame, or -1. A confirmed frame's whole
+// header lies in the bytes read.
 std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
                                const FrameSyntax& syntax);
-// The last position from n - 2 down to 1 where a sync word begins; 0 when none does.
-std::size_t last_sync_position(const std::uint8_t* window, std::size_t n,
-                               const FrameSyntax& syntax);
-// Trailing junk in a tail window, found by following frames by their own lengths:
-// the bytes after the last whole frame of the last chain, or all of that frame's
-// bytes when it is cut short. -1 when the window holds no chain of two frames.
-std::int64_t trailing_junk_after_last_frame(const std::uint8_t* window, std::size_t n,
-                                            const FrameSyntax& syntax);
-// The tail rule of both formats: the junk after the last frame as found above; in a
-// window without a chain, the bytes from the last sync word on modulo the first
-// frame's length, less extra_bytes when that last frame is long and the first is not.
-std::int64_t count_trailing_junk(const ProbeBuffer& window, const FrameSyntax& syntax,
-                                 std::uint32_t frame_bytes, bool first_frame_long,
-                                 std::uint32_t extra_bytes);
+
+// ---- the walk of the stream's frames
+// Length of a frame of the stream (the first frame's key) at the start of bytes, or 0.
+std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
+                                  const FrameSyntax& syntax, std::uint32_t stream_key);
+// Length of a confirmed frame at the start of bytes, or 0: a frame of the stream that
+// the file holds whole (to_end bytes are left in the file from there) and that ends
+// the file, is followed by another frame of the stream, or passes the frame check.
+// n is at least the syntax's window_bytes, or all of to_end.
+std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
+                                     std::int64_t to_end, const FrameSyntax& syntax,
+                                     std::uint32_t stream_key);
+
+// Walks the frames of a file from its first frame on, reading it front to back in
+// large blocks into `buffer`. A frame that is not confirmed is taken all the same when
+// it is whole, passes the frame check and no confirmed frame starts inside it; every
+// other byte up to the next confirmed frame is damage, and after the last frame,
+// trailing junk.
+struct FrameWalk {
+    std::FILE* file = nullptr;
+    const std::string* path = nullptr;
+    const FrameSyntax* syntax = nullptr;
+    std::uint32_t stream_key = 0;
+    std::int64_t file_bytes = 0;
+    std::uint8_t* buffer = nullptr;
+    std::size_t capacity = 0;
+    std::int64_t base = 0;      // file offset of buffer[0]
+    std::size_t filled = 0;
+    std::int64_t position = 0;  // where the next frame or damage begins
+    // Called before the buffer's bytes move: pointers into it end there.
+    void (*release)(void* context) = nullptr;
+    void* release_context = nullptr;
+};
+
+struct WalkStep {
+    const std::uint8_t* frame = nullptr;  // valid until the next step or release
+    std::uint32_t length = 0;
+    std::int64_t damaged_bytes = 0;       // left out right before this frame
+};
+
+FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
+                     const FrameSyntax& syntax, std::int64_t file_bytes, std::uint8_t* buffer,
+                     std::size_t capacity);
+// The next frame taken, or false at the end, where walk.position is the end of the
+// stream. A read that fails ends the run with "Error in reading file".
+bool next_frame(FrameWalk& walk, WalkStep& step);
+// Walks the whole stream and counts what it holds.
+WalkSummary summarize_stream(FrameWalk& walk);
+
+// Large enough that reads and writes are few; a frame is at most a few thousand bytes.
+constexpr std::size_t stream_buffer_size = 512 * 1024;
 
 // ---- length estimate
-LengthEstimate compute_length_estimate(std::int64_t file_bytes, std::int64_t trailing_junk,
+LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format);
 LengthEstimate estimate_length(std::FILE* input, const RunOptions& options,
-                               StreamFormat& format, ProbeBuffer& probe_buffer,
-                               const FormatTool& tool);
+                               StreamFormat& format, const FormatTool& tool);
 
 // ---- frame schedule and scaling pass
 enum class FrameFate { once, twice, dropped };
@@ -153,9 +205,11 @@ struct FrameSchedule {
 FrameSchedule start_schedule(const LengthEstimate& estimate);
 FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t frame_number);
 
-int run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& options,
-                     const StreamFormat& format, const LengthEstimate& estimate,
-                     const FrameAlignmentRule& rule);
+// Copies the stream's frames as the schedule says, prints the pass's report and
+// returns its schedule: frames_read + net_change frames were written.
+FrameSchedule run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& options,
+                               const StreamFormat& format, const LengthEstimate& estimate,
+                               const FormatTool& tool);
 
 // ---- the whole run of one tool
 int run_lenfit(int argc, const char* const* argv, const FormatTool& tool);

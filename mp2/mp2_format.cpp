@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cinttypes>
-#include <cmath>
 #include <cstdlib>
 
 namespace lenfit {
@@ -31,16 +30,24 @@ constexpr std::array<const char*, 4> channel_texts = {"stereo, ", "stereo, ", "d
 int bitrate_of(const std::uint8_t* h) { return layer2_bitrate_kbps[id_bit(h)][bitrate_index(h)]; }
 double rate_of(const std::uint8_t* h) { return layer2_sample_rate_khz[id_bit(h)][sampling_frequency(h)]; }
 
-bool layer2_long_frame(const std::uint8_t* bytes, std::size_t n) {
-    return n > 2 && padding_bit(bytes);
-}
+// The longest Layer II frame (384 kbit/s at 32 kHz, padded) and the next header.
+constexpr std::size_t layer2_window_bytes = 1729 + 3;
 
-void report_padded_frames(const FrameAlignmentRule& rule, std::uint64_t padded_frames) {
-    if (rule.enabled) std::printf("%" PRIu64 " original frames are padded.\n", padded_frames);
-}
+bool layer2_long_frame(const std::uint8_t* h) { return padding_bit(h) != 0; }
+
+// ID, layer and sampling_frequency: what every frame of one stream shares.
+std::uint32_t layer2_stream_key(const std::uint8_t* h) { return (h[1] >> 1 & 7u) << 2 | sampling_frequency(h); }
+
+std::int32_t layer2_frame_bitrate(const std::uint8_t* h) { return bitrate_of(h); }
 
 void check_estimate(const LengthEstimate& estimate, StreamFormat& format) {
-    check_frame_regularity(estimate.frames_exact, estimate.frame_count, format);
+    check_frame_regularity(estimate.walk, format);
+}
+
+void report_padded_frames(const StreamFormat& format, const LengthEstimate& estimate) {
+    if (format.padding_irregular || format.length_varies) {
+        std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_frames);
+    }
 }
 
 }  // namespace
@@ -57,11 +64,27 @@ std::uint32_t layer2_frame_bytes(const std::uint8_t* h) {
 }
 
 std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
-    if (offset + 2 >= n) return 0;
+    if (!layer2_sync_at(bytes, n, offset) || offset + 2 >= n) return 0;
     return layer2_frame_bytes(bytes + offset);
 }
 
-const FrameSyntax layer2_frame_syntax = {layer2_sync_at, layer2_frame_length_at, layer2_long_frame};
+// Layer II frames carry no check over the whole frame.
+const FrameSyntax layer2_frame_syntax = {layer2_window_bytes,    0xFF,
+                                         layer2_sync_at,         layer2_frame_length_at,
+                                         layer2_stream_key,      nullptr,
+                                         layer2_frame_bitrate,   layer2_long_frame};
+
+std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
+    if (n < 10 || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3') return 0;
+    if (bytes[3] < 2 || bytes[3] > 4) return 0;
+    std::uint32_t size = 0;
+    for (std::size_t i = 6; i < 10; ++i) {
+        if (bytes[i] >= 0x80) return 0;
+        size = size << 7 | bytes[i];
+    }
+    const bool footer = (bytes[5] & 0x10) != 0;
+    return 10 + size + (footer ? 10 : 0);
+}
 
 StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     StreamFormat format;
@@ -71,12 +94,10 @@ StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     format.frame_seconds = (samples_per_frame / format.sample_rate_khz) / 1000.0;
     format.bitrate_kbps = bitrate_of(h);
     format.padded = static_cast<int>(padding_bit(h));
+    format.stream_key = layer2_stream_key(h);
     // Encoders pad some frames where the sampling frequency does not divide the
     // bitrate evenly: 44.1 and 22.05 kHz, sampling_frequency 0 under either ID.
     format.length_varies = sampling_frequency(h) == 0;
-    format.mean_frame_bytes = format.length_varies
-                                  ? bytes_per_kbps_khz * format.bitrate_kbps / format.sample_rate_khz
-                                  : static_cast<double>(format.frame_bytes);
     return format;
 }
 
@@ -86,13 +107,28 @@ std::string layer2_description(const std::uint8_t* h) {
                        padding_bit(h) ? "and with padding." : "and without padding.");
 }
 
+std::int64_t first_layer2_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at) {
+    std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
+    // A tag in front (cover art, titles) is searched past: the stream starts after it.
+    const std::uint32_t tag = id3v2_tag_length(probe_buffer.data(), n);
+    if (tag > 0) {
+        if (fseeko(input, static_cast<off_t>(tag), SEEK_SET) != 0) return -1;
+        n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
+    }
+    const std::int64_t first = find_first_frame(probe_buffer.data(), n, layer2_frame_syntax);
+    if (first < 0) return -1;
+    header_at = static_cast<std::size_t>(first);
+    return tag + first;
+}
+
 StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path,
                                  ProbeBuffer& probe_buffer) {
-    const std::int64_t first = probe_first_frame(input, probe_buffer, layer2_frame_syntax);
+    std::size_t header_at = 0;
+    const std::int64_t first = first_layer2_frame(input, probe_buffer, header_at);
     if (first < 0) {
         fail_with_path("File %s does not look like a MP2 audio file.\n", input_path);
     }
-    const std::uint8_t* header = probe_buffer.data() + first;
+    const std::uint8_t* header = probe_buffer.data() + header_at;
     std::fputs(layer2_description(header).c_str(), stdout);
     if (layer_field(header) != 2) {
         std::puts("Only Layer 2 audio is supported.");
@@ -103,28 +139,14 @@ StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path
     return format;
 }
 
-std::int64_t layer2_trailing_junk(const ProbeBuffer& window, const StreamFormat& format) {
-    return count_trailing_junk(window, layer2_frame_syntax, format.frame_bytes, format.padded != 0, 1);
-}
-
-void check_frame_regularity(double frames_exact, std::uint64_t frame_count, StreamFormat& format) {
-    if (std::fabs(frames_exact - static_cast<double>(frame_count)) > 0.005) {
+void check_frame_regularity(const WalkSummary& walk, StreamFormat& format) {
+    if (walk.long_frames > 0 && walk.long_frames < walk.frames) {
         std::puts("Frame irregularities detected, may be in padding.");
         format.padding_irregular = true;
     }
 }
 
-FrameAlignmentRule layer2_alignment_rule(const StreamFormat& format) {
-    FrameAlignmentRule rule;
-    rule.enabled = format.padding_irregular || format.length_varies;
-    rule.read_length = format.frame_bytes - (rule.enabled ? static_cast<std::uint32_t>(format.padded) : 0);
-    rule.extra_bytes = 1;
-    rule.syntax = &layer2_frame_syntax;
-    rule.report_realignments = report_padded_frames;
-    return rule;
-}
-
-const FormatTool mp2_tool = {"mp2", probe_layer2_stream, layer2_trailing_junk, check_estimate,
-                             layer2_alignment_rule};
+const FormatTool mp2_tool = {"mp2",           &layer2_frame_syntax, first_layer2_frame, probe_layer2_stream,
+                             check_estimate, report_padded_frames};
 
 }  // namespace lenfit

@@ -1,6 +1,6 @@
 // The MPEG audio Layer II (ISO/IEC 11172-3, and the lower sampling frequencies of
-// ISO/IEC 13818-3) pieces of mp2lenfit: header decoding, the probe, the tail rule, the
-// frame-count check and the padding rule of the scaling pass.
+// ISO/IEC 13818-3) pieces of mp2lenfit: header decoding, the probe (past an ID3v2 tag),
+// the padding check and the padded-frame count.
 #pragma once
 
 #include <cstdint>
@@ -29,17 +29,19 @@ bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset
 std::uint32_t layer2_frame_bytes(const std::uint8_t* h);
 std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 extern const FrameSyntax layer2_frame_syntax;
+// Length of the ID3v2 tag that the n bytes begin with, its footer included; 0 when
+// they begin with none.
+std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n);
 
 StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset);
 // The description line, up to and including "and with(out) padding.\n".
 std::string layer2_description(const std::uint8_t* h);
 
+std::int64_t first_layer2_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at);
 StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path,
                                  ProbeBuffer& probe_buffer);
-std::int64_t layer2_trailing_junk(const ProbeBuffer& window, const StreamFormat& format);
-// Warns and turns on the padding rule when the stream holds no whole number of frames.
-void check_frame_regularity(double frames_exact, std::uint64_t frame_count, StreamFormat& format);
-FrameAlignmentRule layer2_alignment_rule(const StreamFormat& format);
+// Warns, and sets padding_irregular, when the frames taken mix padded and unpadded ones.
+void check_frame_regularity(const WalkSummary& walk, StreamFormat& format);
 
 extern const FormatTool mp2_tool;
 

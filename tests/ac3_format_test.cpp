@@ -2,6 +2,7 @@
 
 #include "ac3/ac3_format.h"
 #include "stream_builder.h"
+#include "tool_runner.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
     EXPECT_EQ(odd.bitrate_kbps, 192);
     EXPECT_DOUBLE_EQ(odd.frame_seconds, 0.034829931972789115);
     EXPECT_TRUE(odd.length_varies);
-    EXPECT_DOUBLE_EQ(odd.mean_frame_bytes, 192.0 * 192 / 44.1);
+    EXPECT_EQ(odd.stream_key, 1u);
 
     header.fscod = 0;
     header.frmsizecod = 31;
@@ -62,7 +63,6 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
     EXPECT_EQ(at48.frame_bytes, 1792u);
     EXPECT_EQ(at48.frame_seconds, 0.032);
     EXPECT_FALSE(at48.length_varies);
-    EXPECT_EQ(at48.mean_frame_bytes, 1792.0);
 }
 
 std::string first_line(const Ac3Header& header) {
@@ -156,109 +156,64 @@ TEST(Ac3Probe, TakesAJunkSyncWordWhoseLengthLandsOnTheNextFrame) {
 }
 
 TEST(Ac3Probe, BytesBeyondTheDataReadNeverConfirm) {
-    const Bytes stream = testkit::ac3_frames(2, Ac3Header{});
+    Bytes stream = testkit::ac3_frames(2, Ac3Header{});
+    stream[1000] ^= 0x01;  // the first frame fails its CRC: only its successor confirms it
     // The second frame's sync word lies past the bytes the read delivered.
     EXPECT_EQ(first_frame(stream, 1792), -1);
     EXPECT_EQ(first_frame(stream, 1793), -1);
     EXPECT_EQ(first_frame(stream, 1794), 0);
     EXPECT_EQ(first_frame(stream, 0), -1);
+    // A frame that passes its CRC needs all its bytes, no more.
+    stream[1000] ^= 0x01;
+    EXPECT_EQ(first_frame(stream, 1791), -1);
+    EXPECT_EQ(first_frame(stream, 1792), 0);
 }
 
-// The tail rule on the last 10000 bytes of a stream.
-std::int64_t tail_junk(const Bytes& file, const lenfit::StreamFormat& format) {
-    lenfit::ProbeBuffer window;
-    std::copy(file.end() - 10000, file.end(), window.begin());
-    return lenfit::count_ac3_trailing_junk(window, format);
-}
-
-lenfit::StreamFormat format_of(const Bytes& frame) { return lenfit::ac3_stream_format(frame.data(), 0); }
-
-TEST(Ac3TailRule, CountsTheBytesAfterTheLastCompleteFrame) {
-    const Bytes frames = testkit::ac3_frames(20, Ac3Header{});
-    const auto format = format_of(frames);
-    EXPECT_EQ(tail_junk(frames, format), 0);
-    Bytes with_junk = frames;
-    testkit::append(with_junk, testkit::junk(300));
-    EXPECT_EQ(tail_junk(with_junk, format), 300);
-    // Junk longer than a frame is counted whole, not modulo the frame length.
-    Bytes long_junk = frames;
-    testkit::append(long_junk, testkit::junk(5000));
-    EXPECT_EQ(tail_junk(long_junk, format), 5000);
-}
-
-TEST(Ac3TailRule, ACutShortFrameIsJunk) {
-    Bytes frames = testkit::ac3_frames(20, Ac3Header{});
-    frames.resize(frames.size() - 1000);  // the last frame keeps 792 bytes
-    EXPECT_EQ(tail_junk(frames, format_of(frames)), 792);
-    frames.resize(frames.size() - 790);  // only 2 bytes: the header is cut off
-    EXPECT_EQ(tail_junk(frames, format_of(frames)), 2);
-}
-
-TEST(Ac3TailRule, FollowsMixedLengthsAt44k) {
-    Ac3Header even;
-    even.fscod = 1;
-    even.frmsizecod = 20;
-    Ac3Header odd = even;
-    odd.frmsizecod = 21;
-    const auto mixed = [&](std::size_t i) { return i % 3 == 0 ? even : odd; };
-    Bytes frames = testkit::ac3_frames(30, mixed);
-    EXPECT_EQ(tail_junk(frames, format_of(frames)), 0);
-    // A long last frame cut short by one byte is all junk.
-    Bytes cut = frames;
-    cut.pop_back();
-    EXPECT_EQ(tail_junk(cut, format_of(cut)), 835);
-    testkit::append(frames, testkit::junk(17));
-    EXPECT_EQ(tail_junk(frames, format_of(frames)), 17);
-}
-
-TEST(Ac3TailRule, SyncWordsInsideFramesDoNotEndTheStream) {
-    Bytes frames = testkit::ac3_frames(20, Ac3Header{});
-    // A sync word inside the last frame's body.
-    frames[frames.size() - 700] = 0x0B;
-    frames[frames.size() - 699] = 0x77;
-    EXPECT_EQ(tail_junk(frames, format_of(frames)), 0);
-}
-
-TEST(Ac3TailRule, WithoutTwoFramesInTheWindowFallsBackToTheLastSyncWord) {
+TEST(Ac3Probe, ESyntaxAndLaterBsidsAreNotAc3) {
+    for (unsigned bsid : {11u, 16u, 31u}) {
+        Ac3Header header;
+        header.bsid = bsid;
+        EXPECT_EQ(first_frame(testkit::ac3_frames(4, header), 4 * 1792), -1) << bsid;
+    }
     Ac3Header header;
-    header.fscod = 1;
-    header.frmsizecod = 21;  // 836 bytes
-    const Bytes first = testkit::ac3_frame(header, 0);
-    const auto format = format_of(first);
-    EXPECT_EQ(tail_junk(testkit::junk(12000), format), 10000 % 836);
-
-    // One lone frame: its length is taken from the first frame, remainder as junk.
-    Bytes lone = testkit::junk(9100);
-    testkit::append(lone, first);
-    testkit::append(lone, testkit::junk(100));
-    EXPECT_EQ(tail_junk(lone, format), 100);
-
-    // A long last frame after an even first frame takes 2 bytes off the count, which
-    // never goes below 0.
-    Ac3Header even = header;
-    even.frmsizecod = 20;
-    const auto even_format = format_of(testkit::ac3_frame(even, 0));
-    Bytes one_long = testkit::junk(9164);
-    testkit::append(one_long, first);
-    EXPECT_EQ(tail_junk(one_long, even_format), 0);
-    Bytes cut_long = testkit::junk(9165);
-    testkit::append(cut_long, Bytes(first.begin(), first.end() - 1));
-    EXPECT_EQ(tail_junk(cut_long, even_format), 0);
+    header.bsid = 10;
+    EXPECT_EQ(first_frame(testkit::ac3_frames(4, header), 4 * 1792), 0);
 }
 
-TEST(Ac3AlignmentRule, OnlyAt44kAndAtTheShortLength) {
-    Ac3Header header;
-    header.fscod = 1;
-    header.frmsizecod = 21;
-    const auto odd_rule = lenfit::ac3_alignment_rule(format_of(testkit::ac3_frame(header, 0)));
-    EXPECT_TRUE(odd_rule.enabled);
-    EXPECT_EQ(odd_rule.read_length, 834u);
-    EXPECT_EQ(odd_rule.extra_bytes, 2u);
+TEST(Ac3Probe, AWholeFrameThatPassesItsCrcIsConfirmedWithoutASuccessor) {
+    // Sixteen bytes of packet header before every frame, as some extractions leave.
+    Bytes stream;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        testkit::append(stream, testkit::junk(16, i));
+        testkit::append(stream, testkit::ac3_frame(Ac3Header{}, i));
+    }
+    EXPECT_EQ(first_frame(stream, stream.size()), 16);
+    // With a flipped bit the first frame fails its CRC; the second passes.
+    stream[16 + 500] ^= 0x10;
+    EXPECT_EQ(first_frame(stream, stream.size()), 16 + 1792 + 16);
+    // A frame that the bytes read hold only in part is never checked.
+    EXPECT_EQ(first_frame(stream, 16 + 1792 + 16 + 1791), -1);
+}
 
-    header.fscod = 0;  // 48 kHz: an odd code adds nothing
-    const auto rule48 = lenfit::ac3_alignment_rule(format_of(testkit::ac3_frame(header, 0)));
-    EXPECT_FALSE(rule48.enabled);
-    EXPECT_EQ(rule48.read_length, 768u);
+TEST(Ac3Crc, EveryFrameOfTheRealEncodesPassesAndADamagedOneFails) {
+    for (const char* name : {"ac3_48k_5.1_384k.ac3", "ac3_44k_stereo_192k.ac3", "ac3_32k_mono_64k.ac3"}) {
+        const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + name);
+        const auto frames = testkit::split_ac3_frames(stream);
+        ASSERT_GT(frames.size(), 10u);
+        for (const Bytes& frame : frames) {
+            EXPECT_TRUE(lenfit::ac3_frame_passes_crc(frame.data(), frame.size())) << name;
+            EXPECT_EQ(lenfit::ac3_crc16(frame.data() + 2, frame.size() - 2),
+                      testkit::ac3_crc(frame.data() + 2, frame.size() - 2));
+        }
+        for (std::size_t at : {2u, 5u, 100u, 300u}) {
+            Bytes damaged = frames[3];
+            damaged[at] ^= 0x01;
+            EXPECT_FALSE(lenfit::ac3_frame_passes_crc(damaged.data(), damaged.size())) << name << " " << at;
+        }
+        Bytes cut = frames[3];
+        cut.resize(cut.size() - 2);
+        EXPECT_FALSE(lenfit::ac3_frame_passes_crc(cut.data(), cut.size()));
+    }
 }
 
 }  // namespace

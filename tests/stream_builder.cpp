@@ -12,6 +12,23 @@ std::uint8_t safe_byte(std::uint32_t value) { return static_cast<std::uint8_t>(0
 
 }  // namespace
 
+std::uint16_t ac3_crc(const std::uint8_t* bytes, std::size_t n) {
+    unsigned crc = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= static_cast<unsigned>(bytes[i]) << 8;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000u) ? ((crc << 1) ^ 0x8005u) & 0xFFFFu : (crc << 1) & 0xFFFFu;
+    }
+    return static_cast<std::uint16_t>(crc);
+}
+
+void set_ac3_crc(Bytes& frame) {
+    // The CRC of everything after the sync word comes out 0 when crc2 holds the CRC of
+    // what comes before it.
+    const std::uint16_t crc = ac3_crc(frame.data() + 2, frame.size() - 4);
+    frame[frame.size() - 2] = static_cast<std::uint8_t>(crc >> 8);
+    frame[frame.size() - 1] = static_cast<std::uint8_t>(crc & 0xFF);
+}
+
 unsigned ac3_bitrate_kbps(const Ac3Header& header) { return bitrates_kbps[header.frmsizecod >> 1]; }
 
 std::size_t ac3_length(const Ac3Header& header) {
@@ -27,7 +44,7 @@ Bytes ac3_frame(const Ac3Header& header, std::uint32_t index) {
     Bytes frame(ac3_length(header));
     frame[0] = 0x0B;
     frame[1] = 0x77;
-    frame[2] = safe_byte(index);  // crc1: not checked by the tools
+    frame[2] = safe_byte(index);  // crc1: any value, crc2 makes up for it
     frame[3] = safe_byte(index / 64);
     frame[4] = static_cast<std::uint8_t>(header.fscod << 6 | header.frmsizecod);
     frame[5] = static_cast<std::uint8_t>(header.bsid << 3 | header.bsmod);
@@ -39,6 +56,7 @@ Bytes ac3_frame(const Ac3Header& header, std::uint32_t index) {
     for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
         frame[8 + digit] = safe_byte(index >> (6 * digit));
     }
+    set_ac3_crc(frame);
     return frame;
 }
 

@@ -22,10 +22,15 @@ struct Ac3Header {
 };
 
 unsigned ac3_bitrate_kbps(const Ac3Header& header);
+// CRC-16 (generator 0x8005, most significant bit first, from 0), bit by bit.
+std::uint16_t ac3_crc(const std::uint8_t* bytes, std::size_t n);
+// Sets crc2, the frame's last word, so that the CRC over bytes 2 to the end is 0.
+void set_ac3_crc(Bytes& frame);
 // Frame length in bytes from the standard's frame-size table, by integer arithmetic.
 std::size_t ac3_length(const Ac3Header& header);
 // A whole frame: the header, then a body that carries `index` and never holds the
-// byte 0x0B, 0x77 or 0xFF, so no sync pattern appears inside it.
+// byte 0x0B, 0x77 or 0xFF, so no sync pattern appears inside it (but for crc2, the
+// last word, which makes the frame pass its CRC).
 Bytes ac3_frame(const Ac3Header& header, std::uint32_t index);
 // `count` frames, frame i built from header_of(i).
 Bytes ac3_frames(std::size_t count, const std::function<Ac3Header(std::size_t)>& header_of);

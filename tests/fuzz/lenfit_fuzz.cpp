@@ -1,7 +1,12 @@
-// libFuzzer target: arbitrary bytes as an input file, through the probe, the tail rule,
-// the length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is
-// not defined, Layer II when it is). The target length is chosen by the input's size.
-// Without a target the output must be the input's bytes from the first frame on, unchanged.
+// libFuzzer target: arbitrary bytes as an input file, through the probe, the walk, the
+// length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is not
+// defined, Layer II when it is). The target length is chosen by the input's size.
+//
+// What every run must hold: each frame of the walk starts with a header of the stream
+// whose length is the frame's; a walk through a buffer of a few frames finds the same
+// frames as the pass's; and the output is exactly those frames, in
+// order, each written 0, 1 or 2 times as the schedule says (once each without a
+// target), as many as the pass reports.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,57 +27,69 @@ namespace {
 
 #ifdef LENFIT_FUZZ_MP2
 const lenfit::FormatTool& tool = lenfit::mp2_tool;
-const lenfit::FrameSyntax& syntax = lenfit::layer2_frame_syntax;
 // The probe stops the run on any other layer.
 bool probe_accepts(const std::uint8_t* header) { return lenfit::layer_field(header) == 2; }
 #else
 const lenfit::FormatTool& tool = lenfit::ac3_tool;
-const lenfit::FrameSyntax& syntax = lenfit::ac3_frame_syntax;
 bool probe_accepts(const std::uint8_t*) { return true; }
 #endif
 
 constexpr double target_factors[] = {0.0, 0.5, 0.97, 1.0, 1.03, 1.4, 2.5, -1.0};
 
+struct Frame {
+    std::size_t offset;
+    std::size_t length;
+};
+
 std::vector<std::uint8_t> read_all(int fd) {
     const off_t length = lseek(fd, 0, SEEK_END);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (pread(fd, bytes.data(), bytes.size(), 0) != length) std::abort();
+    if (length > 0 && pread(fd, bytes.data(), bytes.size(), 0) != length) std::abort();
     return bytes;
 }
 
-// A run without a target copies every byte of the stream once, in order: all of it up to
-// the end the estimate found when frames are followed one by one, else whole frames
-// from the first one on.
-void check_unchanged_copy(const std::uint8_t* stream, const std::vector<std::uint8_t>& written,
-                          const lenfit::LengthEstimate& estimate, const lenfit::FrameAlignmentRule& rule) {
-    const auto stream_bytes = static_cast<std::size_t>(estimate.stream_bytes);
-    const bool whole = rule.enabled ? written.size() == stream_bytes
-                                    : written.size() <= stream_bytes && written.size() % rule.read_length == 0;
-    if (!whole || (!written.empty() && std::memcmp(written.data(), stream, written.size()) != 0)) {
-        std::abort();
+// The frames of the walk, through a buffer small enough to be refilled every few frames.
+std::vector<Frame> walk_frames(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format) {
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
+    if (input == nullptr) std::abort();
+    const std::size_t capacity = 4 * tool.syntax->window_bytes + size % 4099;
+    std::vector<std::uint8_t> buffer(capacity);
+    const std::string path = "fuzz input";
+    lenfit::FrameWalk walk = lenfit::start_walk(input, path, format, *tool.syntax,
+                                                static_cast<std::int64_t>(size), buffer.data(), capacity);
+    std::vector<Frame> frames;
+    std::size_t end = format.first_frame_offset;
+    lenfit::WalkStep step;
+    while (lenfit::next_frame(walk, step)) {
+        const auto offset = static_cast<std::size_t>(walk.position) - step.length;
+        // In order, not overlapping, and measured by the frame's own header.
+        if (offset < end || std::memcmp(step.frame, data + offset, step.length) != 0) std::abort();
+        if (offset + step.length > size) std::abort();
+        if (lenfit::stream_frame_length(data + offset, size - offset, *tool.syntax, format.stream_key) !=
+            step.length) {
+            std::abort();
+        }
+        frames.push_back({offset, step.length});
+        end = offset + step.length;
     }
+    std::fclose(input);
+    return frames;
 }
 
-// Frames of one length, scaled: the output is the stream's first frames, in order, each
-// written once, twice or not at all.
-void check_fixed_frames(const std::uint8_t* stream, const std::vector<std::uint8_t>& written,
-                        const lenfit::LengthEstimate& estimate, std::size_t frame) {
-    if (written.size() % frame != 0) std::abort();
-    const std::size_t frames = static_cast<std::size_t>(estimate.frame_count);
-    std::size_t next = 0;       // the first input frame not yet matched
-    bool twice = true;          // whether the last match was already written twice
-    for (std::size_t at = 0; at < written.size(); at += frame) {
-        const std::uint8_t* out = written.data() + at;
-        // A second copy of the last frame keeps every later match open, so it goes first.
-        if (!twice && std::memcmp(out, stream + (next - 1) * frame, frame) == 0) {
-            twice = true;
-            continue;
+// What the pass must have written: every frame as the schedule decides.
+std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const std::vector<Frame>& frames,
+                                           const lenfit::LengthEstimate& estimate) {
+    lenfit::FrameSchedule schedule = lenfit::start_schedule(estimate);
+    std::vector<std::uint8_t> expected;
+    for (const Frame& frame : frames) {
+        const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, ++schedule.frames_read);
+        if (!estimate.has_target && fate != lenfit::FrameFate::once) std::abort();
+        const int copies = fate == lenfit::FrameFate::once ? 1 : fate == lenfit::FrameFate::twice ? 2 : 0;
+        for (int copy = 0; copy < copies; ++copy) {
+            expected.insert(expected.end(), data + frame.offset, data + frame.offset + frame.length);
         }
-        while (next < frames && std::memcmp(out, stream + next * frame, frame) != 0) ++next;
-        if (next == frames) std::abort();
-        ++next;
-        twice = false;
     }
+    return expected;
 }
 
 }  // namespace
@@ -83,12 +100,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0) return 0;
+    // Shorter inputs end the run after the description, by design.
+    if (size < lenfit::probe_buffer_size) return 0;
     std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
     if (input == nullptr) return 0;
     lenfit::ProbeBuffer buffer{};
-    const std::int64_t first = lenfit::probe_first_frame(input, buffer, syntax);
-    if (first < 0 || !probe_accepts(buffer.data() + first) || size < buffer.size()) {
+    std::size_t header_at = 0;
+    const std::int64_t first = tool.first_frame(input, buffer, header_at);
+    if (first < 0 || !probe_accepts(buffer.data() + header_at)) {
         std::fclose(input);
         return 0;
     }
@@ -98,27 +117,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.input_path = "fuzz input";
     options.output_path = "/dev/null";
     lenfit::StreamFormat format = tool.probe(input, options.input_path, buffer);
+    const std::vector<Frame> frames = walk_frames(data, size, format);
 
-    lenfit::LengthEstimate estimate = lenfit::compute_length_estimate(
-        static_cast<std::int64_t>(size), 0, 0.0, format);
-    options.target_seconds =
-        estimate.original_seconds * target_factors[size % (sizeof target_factors / sizeof *target_factors)];
-    estimate = lenfit::estimate_length(input, options, format, buffer, tool);
+    const double length = static_cast<double>(frames.size()) * format.frame_seconds;
+    options.target_seconds = length * target_factors[size % (sizeof target_factors / sizeof *target_factors)];
+    const lenfit::LengthEstimate estimate = lenfit::estimate_length(input, options, format, tool);
+    if (estimate.frame_count != frames.size()) std::abort();
 
     // The pass closes the output; a second descriptor keeps it readable.
     const int output_fd = memfd_create("lenfit-fuzz-output", 0);
     const int written_fd = dup(output_fd);
     std::FILE* output = fdopen(output_fd, "wb");
-    const lenfit::FrameAlignmentRule rule = tool.alignment_rule(format);
-    lenfit::run_scaling_pass(input, output, options, format, estimate, rule);
-
+    const lenfit::FrameSchedule schedule =
+        lenfit::run_scaling_pass(input, output, options, format, estimate, tool);
     const std::vector<std::uint8_t> written = read_all(written_fd);
     close(written_fd);
-    const std::uint8_t* stream = data + format.first_frame_offset;
-    if (!estimate.has_target) {
-        check_unchanged_copy(stream, written, estimate, rule);
-    } else if (!rule.enabled) {
-        check_fixed_frames(stream, written, estimate, rule.read_length);
+
+    if (schedule.frames_read != frames.size()) std::abort();
+    if (written != scheduled_output(data, frames, estimate)) std::abort();
+    // The report's count: every frame written, each copy once.
+    std::size_t copies = 0;
+    for (std::size_t at = 0; at < written.size(); ++copies) {
+        const std::uint32_t frame =
+            lenfit::stream_frame_length(written.data() + at, written.size() - at, *tool.syntax, format.stream_key);
+        if (frame == 0) std::abort();
+        at += frame;
+    }
+    if (static_cast<std::int64_t>(copies) != static_cast<std::int64_t>(schedule.frames_read) + schedule.net_change) {
+        std::abort();
     }
     return 0;
 }

@@ -1,0 +1,276 @@
+// The walk of a stream's frames, on streams built byte by byte: which frames it takes,
+// what it counts as damage and trailing junk, and that the buffer's size changes none
+// of it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "ac3/ac3_format.h"
+#include "mp2/mp2_format.h"
+#include "stream_builder.h"
+
+namespace {
+
+using testkit::Ac3Header;
+using testkit::Bytes;
+using testkit::mp2_header;
+
+struct Taken {
+    std::size_t offset;
+    std::size_t length;
+    std::int64_t damage_before;
+    bool operator==(const Taken& other) const {
+        return offset == other.offset && length == other.length && damage_before == other.damage_before;
+    }
+};
+
+struct Walked {
+    std::vector<Taken> frames;
+    std::int64_t end = 0;
+    lenfit::WalkSummary summary;
+};
+
+lenfit::StreamFormat format_of(const lenfit::FormatTool& tool, const std::uint8_t* header, std::uint32_t at) {
+    return &tool == &lenfit::ac3_tool ? lenfit::ac3_stream_format(header, at)
+                                      : lenfit::layer2_stream_format(header, at);
+}
+
+Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t capacity = lenfit::stream_buffer_size) {
+    Walked walked;
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
+    lenfit::ProbeBuffer probe{};
+    std::size_t header_at = 0;
+    const std::int64_t first = tool.first_frame(input, probe, header_at);
+    EXPECT_GE(first, 0);
+    if (first < 0) return walked;
+    const lenfit::StreamFormat format = format_of(tool, probe.data() + header_at, static_cast<std::uint32_t>(first));
+    const std::string path = "stream";
+    const auto size = static_cast<std::int64_t>(file.size());
+    std::vector<std::uint8_t> buffer(capacity);
+    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, *tool.syntax, size, buffer.data(), capacity);
+    lenfit::WalkStep step;
+    while (lenfit::next_frame(frames, step)) {
+        const auto offset = static_cast<std::size_t>(frames.position) - step.length;
+        EXPECT_EQ(Bytes(step.frame, step.frame + step.length),
+                  Bytes(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + step.length)));
+        walked.frames.push_back({offset, step.length, step.damaged_bytes});
+    }
+    walked.end = frames.position;
+    lenfit::FrameWalk again = lenfit::start_walk(input, path, format, *tool.syntax, size, buffer.data(), capacity);
+    walked.summary = lenfit::summarize_stream(again);
+    std::fclose(input);
+    return walked;
+}
+
+// Where each frame of a stream of back-to-back frames starts, and its length.
+std::vector<Taken> frames_of(const std::vector<Bytes>& frames, std::size_t from = 0) {
+    std::vector<Taken> taken;
+    for (const Bytes& frame : frames) {
+        taken.push_back({from, frame.size(), 0});
+        from += frame.size();
+    }
+    return taken;
+}
+
+Bytes joined(const std::vector<Bytes>& frames) {
+    Bytes bytes;
+    for (const Bytes& frame : frames) testkit::append(bytes, frame);
+    return bytes;
+}
+
+Ac3Header ac3_at(unsigned frmsizecod, unsigned acmod) {
+    Ac3Header header;
+    header.frmsizecod = frmsizecod;
+    header.acmod = acmod;
+    return header;
+}
+
+TEST(Ac3Walk, FollowsBitrateAndChannelModeSwitches) {
+    // 5.1 at 448 kbit/s, 2.0 at 192, 5.1 at 448 again: an ad break and back.
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 30; ++i) {
+        frames.push_back(testkit::ac3_frame(i >= 10 && i < 20 ? ac3_at(20, 2) : ac3_at(30, 7), i));
+    }
+    const Walked walked = walk(joined(frames), lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, frames_of(frames));
+    EXPECT_EQ(walked.end, static_cast<std::int64_t>(joined(frames).size()));
+    EXPECT_EQ(walked.summary.frames, 30u);
+    EXPECT_EQ(walked.summary.damaged_places, 0u);
+    EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 192);
+    EXPECT_EQ(walked.summary.highest_bitrate_kbps, 448);
+}
+
+TEST(Ac3Walk, LostBytesLeaveOutEveryFrameTheyTouch) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 20; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
+    const Bytes stream = joined(frames);
+    const std::size_t frame = 1792;
+
+    // Two transport packets lost inside frame 8 (counted from 0).
+    Bytes inside = stream;
+    inside.erase(inside.begin() + 8 * frame + 500, inside.begin() + 8 * frame + 500 + 368);
+    std::vector<Taken> expected = frames_of(frames);
+    expected.erase(expected.begin() + 8);
+    for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 368;
+    expected[8].damage_before = frame - 368;
+    Walked walked = walk(inside, lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.summary.damaged_bytes, static_cast<std::int64_t>(frame - 368));
+    EXPECT_EQ(walked.summary.damaged_places, 1u);
+
+    // Three packets lost across the boundary of frames 8 and 9: both are left out.
+    Bytes across = stream;
+    across.erase(across.begin() + 9 * frame - 100, across.begin() + 9 * frame - 100 + 552);
+    expected = frames_of(frames);
+    expected.erase(expected.begin() + 8, expected.begin() + 10);
+    for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 552;
+    expected[8].damage_before = 2 * frame - 552;
+    walked = walk(across, lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.end, static_cast<std::int64_t>(across.size()));
+}
+
+TEST(Ac3Walk, AFrameThatPassesItsCrcStaysWhenJunkFollowsIt) {
+    // Sixteen bytes of packet header before every frame, and an ID3v1 tag at the end.
+    std::vector<Bytes> frames;
+    Bytes file;
+    std::vector<Taken> expected;
+    for (std::uint32_t i = 0; i < 12; ++i) {
+        testkit::append(file, testkit::junk(16, i));
+        frames.push_back(testkit::ac3_frame(ac3_at(i % 2 ? 20 : 30, 7), i));
+        expected.push_back({file.size(), frames.back().size(), i == 0 ? 0 : 16});
+        testkit::append(file, frames.back());
+    }
+    Bytes tag = {'T', 'A', 'G'};
+    tag.resize(128, ' ');
+    testkit::append(file, tag);
+    const Walked walked = walk(file, lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.summary.damaged_bytes, 11 * 16);
+    EXPECT_EQ(walked.summary.damaged_places, 11u);
+    EXPECT_EQ(walked.end, static_cast<std::int64_t>(file.size() - 128));
+}
+
+TEST(Ac3Walk, AFrameThatFailsItsCrcStaysOnlyWhileItsSuccessorConfirmsIt) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
+    frames[4][900] ^= 0x04;  // a flipped bit, which a decoder conceals
+    EXPECT_EQ(walk(joined(frames), lenfit::ac3_tool).frames, frames_of(frames));
+
+    // The same frame with junk after it is not vouched for by anything: left out.
+    Bytes file = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
+    testkit::append(file, testkit::junk(40));
+    testkit::append(file, joined(std::vector<Bytes>(frames.begin() + 5, frames.end())));
+    std::vector<Taken> expected = frames_of(frames);
+    expected.erase(expected.begin() + 4);
+    for (std::size_t i = 4; i < expected.size(); ++i) expected[i].offset += 40;
+    expected[4].damage_before = 1792 + 40;
+    EXPECT_EQ(walk(file, lenfit::ac3_tool).frames, expected);
+
+    // As the last frame it is trailing junk.
+    const Bytes last = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
+    const Walked walked = walk(last, lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames.size(), 5u) << "the end of the file confirms it";
+    Bytes cut = last;
+    cut.pop_back();
+    EXPECT_EQ(walk(cut, lenfit::ac3_tool).end, 4 * 1792);
+}
+
+TEST(Ac3Walk, FramesOfAnotherRateOrSyntaxAreDamage) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 12; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
+    Ac3Header other_rate;
+    other_rate.fscod = 1;
+    other_rate.frmsizecod = 20;
+    Ac3Header e_syntax;
+    e_syntax.bsid = 16;
+    frames[3] = testkit::ac3_frame(other_rate, 3);
+    frames[7] = testkit::ac3_frame(e_syntax, 7);
+    std::vector<Taken> expected = frames_of(frames);
+    expected[4].damage_before = static_cast<std::int64_t>(frames[3].size());
+    expected[8].damage_before = 1792;
+    expected.erase(expected.begin() + 7);
+    expected.erase(expected.begin() + 3);
+    const Walked walked = walk(joined(frames), lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.summary.damaged_places, 2u);
+}
+
+TEST(Layer2Walk, AFrameThatJunkFollowsStaysAndTheJunkIsDamage) {
+    const auto header = mp2_header(1, 1, 10);
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::mp2_frame(header, i));
+    Bytes file = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
+    testkit::append(file, testkit::junk(100));
+    testkit::append(file, joined(std::vector<Bytes>(frames.begin() + 5, frames.end())));
+    Bytes tag = {'T', 'A', 'G'};
+    tag.resize(128, 0xFF);  // even a tag full of sync bytes is no frame
+    testkit::append(file, tag);
+    std::vector<Taken> expected = frames_of(frames);
+    for (std::size_t i = 5; i < expected.size(); ++i) expected[i].offset += 100;
+    expected[5].damage_before = 100;
+    const Walked walked = walk(file, lenfit::mp2_tool);
+    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.end, static_cast<std::int64_t>(file.size() - 128));
+}
+
+TEST(Layer2Walk, AFrameCutShortByLostBytesIsLeftOut) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::mp2_frame(mp2_header(1, 1, 10), i));
+    Bytes file = joined(frames);
+    file.erase(file.begin() + 4 * 576 + 200, file.begin() + 4 * 576 + 384);
+    std::vector<Taken> expected = frames_of(frames);
+    expected.erase(expected.begin() + 4);
+    for (std::size_t i = 4; i < expected.size(); ++i) expected[i].offset -= 184;
+    expected[4].damage_before = 576 - 184;
+    EXPECT_EQ(walk(file, lenfit::mp2_tool).frames, expected);
+}
+
+TEST(Layer2Walk, CountsPaddedFramesAndBitratesOfOneStream) {
+    // 48 kHz 192 kbit/s, 384 kbit/s, 192 kbit/s again, one frame in three padded; a
+    // 44.1 kHz frame in the middle belongs to no stream of 48 kHz.
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 30; ++i) {
+        frames.push_back(testkit::mp2_frame(mp2_header(1, 1, i >= 10 && i < 20 ? 14 : 10, i % 3 == 0), i));
+    }
+    frames[25] = testkit::mp2_frame(mp2_header(1, 0, 10), 25);
+    const Walked walked = walk(joined(frames), lenfit::mp2_tool);
+    EXPECT_EQ(walked.summary.frames, 29u);
+    EXPECT_EQ(walked.summary.long_frames, 10u);
+    EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 192);
+    EXPECT_EQ(walked.summary.highest_bitrate_kbps, 384);
+    EXPECT_EQ(walked.summary.damaged_bytes, static_cast<std::int64_t>(frames[25].size()));
+}
+
+TEST(Walk, TheBufferSizeChangesNothing) {
+    // Damage longer than the buffer, frames across every refill.
+    Bytes file = testkit::ac3_frames(30, ac3_at(2, 1));
+    testkit::append(file, testkit::junk(40000, 3));
+    testkit::append(file, testkit::ac3_frames(70, [](std::size_t i) { return ac3_at(static_cast<unsigned>(i % 38), 7); }));
+    file[4700] ^= 0x01;  // the frame before the junk fails its CRC
+    const Walked reference = walk(file, lenfit::ac3_tool);
+    ASSERT_EQ(reference.summary.frames, 99u);
+    const std::size_t window = lenfit::ac3_frame_syntax.window_bytes;
+    for (std::size_t capacity : {2 * window, 2 * window + 1, 3 * window + 7, 5 * window}) {
+        const Walked small = walk(file, lenfit::ac3_tool, capacity);
+        EXPECT_EQ(small.frames, reference.frames) << capacity;
+        EXPECT_EQ(small.end, reference.end) << capacity;
+    }
+}
+
+TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
+    const Bytes file = testkit::ac3_frames(10, Ac3Header{});
+    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
+    const lenfit::StreamFormat format = lenfit::ac3_stream_format(file.data(), 0);
+    const std::string path = "stream";
+    std::vector<std::uint8_t> buffer(lenfit::stream_buffer_size);
+    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
+                                                  static_cast<std::int64_t>(file.size()) + 1, buffer.data(),
+                                                  buffer.size());
+    lenfit::WalkStep step;
+    EXPECT_EXIT(lenfit::next_frame(frames, step), ::testing::ExitedWithCode(1), "");
+    std::fclose(input);
+}
+
+}  // namespace
