@@ -1,0 +1,264 @@
+// Real encoder output damaged the way broadcast captures and downloads are: lost
+// transport packets inside a frame and across a boundary, splices with a frame cut
+// short, bitrate and channel-mode switches, junk and tags between and after frames, an
+// ID3v2 tag in front, flipped bits. For each, the tools must write exactly the frames
+// that survived (each once, twice or not at all) and ffmpeg must decode every output
+// without an error.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Bytes;
+
+struct DamagedStream {
+    std::string name;
+    bool ac3 = true;
+    Bytes file;
+    std::vector<Bytes> frames;  // the frames that survive, in order
+    bool flipped_bits = false;  // kept frames a decoder conceals
+};
+
+std::vector<Bytes> frames_of(const char* fixture) {
+    const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + fixture);
+    return std::string(fixture).rfind("ac3", 0) == 0 ? testkit::split_ac3_frames(stream)
+                                                     : testkit::split_mp2_frames(stream);
+}
+
+Bytes noise(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(count);
+    for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+Bytes id3v1_tag() {
+    Bytes tag = {'T', 'A', 'G'};
+    tag.resize(128, 0);
+    std::copy_n("Track title", 11, tag.begin() + 3);
+    return tag;
+}
+
+// A stream assembled from pieces: frames that survive, and bytes that do not.
+struct Builder {
+    DamagedStream stream;
+    Builder& frames(const std::vector<Bytes>& frames, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+        for (std::size_t i = from; i < std::min(to, frames.size()); ++i) kept(frames[i]);
+        return *this;
+    }
+    Builder& kept(const Bytes& frame) {
+        testkit::append(stream.file, frame);
+        stream.frames.push_back(frame);
+        return *this;
+    }
+    Builder& lost(const Bytes& bytes) {
+        testkit::append(stream.file, bytes);
+        return *this;
+    }
+};
+
+Bytes bytes_between(const std::vector<Bytes>& frames, std::size_t from, std::size_t to) {
+    Bytes bytes;
+    for (std::size_t i = from; i < to; ++i) testkit::append(bytes, frames[i]);
+    return bytes;
+}
+
+// Frames from `from` on with `count` bytes lost `into` bytes after the start of frame
+// `from`, up to the first frame the hole leaves whole; the index of that frame.
+std::size_t frames_with_hole(const std::vector<Bytes>& frames, std::size_t from, std::size_t into,
+                             std::size_t count, Bytes& damaged) {
+    std::size_t end = from;
+    std::size_t length = 0;
+    while (length < into + count) length += frames[end++].size();
+    damaged = bytes_between(frames, from, end);
+    damaged.erase(damaged.begin() + static_cast<long>(into), damaged.begin() + static_cast<long>(into + count));
+    return end;
+}
+
+std::vector<DamagedStream> damaged_streams() {
+    const auto stereo48 = frames_of("ac3_48k_stereo_192k.ac3");
+    const auto surround48 = frames_of("ac3_48k_5.1_384k.ac3");
+    const auto stereo44 = frames_of("ac3_44k_stereo_192k.ac3");
+    const auto mono44 = frames_of("ac3_44k_mono_32k.ac3");
+    const auto mp2_192 = frames_of("mp2_48k_stereo_192k.mp2");
+    const auto mp2_384 = frames_of("mp2_48k_stereo_384k.mp2");
+    const auto mp2_44 = frames_of("mp2_44k_stereo_128k.mp2");
+    const auto mp2_44_mono = frames_of("mp2_44k_mono_48k.mp2");
+    std::vector<DamagedStream> streams;
+    const auto add = [&](const char* name, Builder& builder) {
+        builder.stream.name = name;
+        builder.stream.ac3 = std::string(name).rfind("ac3", 0) == 0;
+        streams.push_back(builder.stream);
+    };
+    Bytes damaged;
+    // The frames before `from`, the frames the hole damages, and the rest of the stream.
+    const auto add_hole = [&](const char* name, const std::vector<Bytes>& frames, std::size_t from,
+                              std::size_t into, std::size_t count) {
+        Builder builder;
+        const std::size_t after = frames_with_hole(frames, from, into, count, damaged);
+        builder.frames(frames, 0, from).lost(damaged).frames(frames, after);
+        add(name, builder);
+    };
+
+    Builder ac3_switches;
+    ac3_switches.frames(stereo48).frames(surround48).frames(stereo48);
+    add("ac3_bitrate_and_channel_switches", ac3_switches);
+
+    add_hole("ac3_packets_lost_inside_a_frame", stereo48, 10, 200, 2 * 184);
+    add_hole("ac3_packets_lost_across_a_boundary", stereo48, 10, stereo48[10].size() - 100, 3 * 184);
+    add_hole("ac3_44k_packets_lost", stereo44, 20, 50, 4 * 184);
+
+    Builder ac3_44k_switch;
+    ac3_44k_switch.frames(stereo44).frames(mono44).frames(stereo44, 0, 20);
+    add("ac3_44k_bitrate_and_channel_switches", ac3_44k_switch);
+
+    Builder ac3_splice;  // a frame cut short where the second stream was spliced in
+    ac3_splice.frames(stereo48, 0, 30).lost(Bytes(stereo48[30].begin(), stereo48[30].begin() + 300)).frames(surround48);
+    add("ac3_splice_with_a_frame_cut_short", ac3_splice);
+
+    Builder ac3_junk;
+    ac3_junk.frames(stereo48, 0, 10).lost(noise(333, 1)).frames(stereo48, 10, 40).lost(id3v1_tag())
+        .frames(stereo48, 40).lost(id3v1_tag());
+    add("ac3_junk_and_id3v1_between_and_after", ac3_junk);
+
+    Builder ac3_packets;  // sixteen bytes of packet header before every frame
+    for (std::size_t i = 0; i < surround48.size(); ++i) ac3_packets.lost(noise(16, 100 + i)).kept(surround48[i]);
+    add("ac3_packet_header_before_every_frame", ac3_packets);
+
+    Builder ac3_flips;
+    for (std::size_t i = 0; i < stereo48.size(); ++i) {
+        Bytes frame = stereo48[i];
+        if (i % 7 == 3) frame[frame.size() / 2] ^= 0x20;
+        ac3_flips.kept(frame);
+    }
+    ac3_flips.stream.flipped_bits = true;
+    add("ac3_flipped_bits_inside_frames", ac3_flips);
+
+    Builder mp2_switches;
+    mp2_switches.frames(mp2_192).frames(mp2_384).frames(mp2_192);
+    add("mp2_bitrate_switches", mp2_switches);
+
+    Builder mp2_tags;  // 30 KB of ID3v2 (cover art) in front, ID3v1 behind
+    Bytes id3v2 = {'I', 'D', '3', 3, 0, 0, 0, 1, 0x6A, 0x30};  // 30000 bytes after the header
+    testkit::append(id3v2, noise(30000, 2));
+    mp2_tags.lost(id3v2).frames(mp2_192).lost(id3v1_tag());
+    add("mp2_id3v2_in_front_and_id3v1_after", mp2_tags);
+
+    add_hole("mp2_packets_lost_inside_a_frame", mp2_192, 20, 100, 2 * 184);
+
+    // Without a CRC over the frame, a frame whose tail and whose successor's header were
+    // lost reads as whole: it is kept, and only the rest of its successor is lost.
+    Builder mp2_across;
+    const std::size_t next = frames_with_hole(mp2_192, 20, mp2_192[20].size() - 100, 3 * 184, damaged);
+    const Bytes cut_frame(damaged.begin(), damaged.begin() + static_cast<long>(mp2_192[20].size()));
+    mp2_across.frames(mp2_192, 0, 20).kept(cut_frame)
+        .lost(Bytes(damaged.begin() + static_cast<long>(cut_frame.size()), damaged.end()))
+        .frames(mp2_192, next);
+    add("mp2_packets_lost_across_a_boundary", mp2_across);
+
+    Builder mp2_junk;
+    mp2_junk.frames(mp2_192, 0, 30).lost(noise(1000, 3)).frames(mp2_192, 30, 60).lost(id3v1_tag()).frames(mp2_192, 60);
+    add("mp2_junk_and_id3v1_between_frames", mp2_junk);
+
+    Builder mp2_44k;
+    mp2_44k.frames(mp2_44).frames(mp2_44_mono).frames(mp2_44, 0, 30);
+    add("mp2_44k_bitrate_and_mode_switches", mp2_44k);
+    return streams;
+}
+
+std::vector<Bytes> split(const DamagedStream& stream, const Bytes& bytes) {
+    return stream.ac3 ? testkit::split_ac3_frames(bytes) : testkit::split_mp2_frames(bytes);
+}
+
+double frame_seconds(const DamagedStream& stream) {
+    const Bytes& first = stream.frames.front();
+    if (stream.ac3) return 1536.0 / (first[4] >> 6 == 0 ? 48000 : first[4] >> 6 == 1 ? 44100 : 32000);
+    const unsigned rates[] = {44100, 48000, 32000};
+    return 1152.0 / rates[(first[2] >> 2) & 3u];
+}
+
+// How a run changed the stream: no target, then 3 % and 20 % shorter, 3 % and 40 %
+// longer, and its own length.
+const double factors[] = {0.0, 0.97, 1.03, 0.8, 1.4, 1.0};
+
+std::vector<std::string> arguments(const DamagedStream& stream, double factor, const std::string& in,
+                                   const std::string& out) {
+    std::vector<std::string> arguments = {"-o", out, in};
+    if (factor == 0.0) return arguments;
+    char target[64];
+    std::snprintf(target, sizeof target, "%.17g",
+                  static_cast<double>(stream.frames.size()) * frame_seconds(stream) * factor);
+    arguments.insert(arguments.begin(), {"-t", target});
+    return arguments;
+}
+
+std::string tool_for(const DamagedStream& stream) { return stream.ac3 ? AC3LENFIT_PATH : MP2LENFIT_PATH; }
+
+class DamagedStreams : public ::testing::TestWithParam<DamagedStream>, protected testkit::ToolFiles {};
+
+TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
+    const DamagedStream& stream = GetParam();
+    testkit::write_file(in, stream.file);
+    for (double factor : factors) {
+        SCOPED_TRACE(factor);
+        const testkit::RunResult result = testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out));
+        ASSERT_EQ(result.status, 0) << result.out;
+        EXPECT_NE(result.out.find(", in " + std::to_string(stream.frames.size()) + " frames\n"), std::string::npos)
+            << result.out;
+        const Bytes written = testkit::read_file(out);
+        if (factor == 0.0 || factor == 1.0) {
+            Bytes expected;
+            for (const Bytes& frame : stream.frames) testkit::append(expected, frame);
+            EXPECT_EQ(written, expected) << "unchanged: every surviving frame once";
+            continue;
+        }
+        const auto output_frames = split(stream, written);
+        const auto changes = testkit::compare_frames(stream.frames, output_frames);
+        ASSERT_TRUE(changes.whole) << changes.problem;
+        EXPECT_NE(result.out.find(" in " + std::to_string(output_frames.size()) + " frames.\n"), std::string::npos);
+        EXPECT_NEAR(static_cast<double>(output_frames.size()), stream.frames.size() * factor, 1.0);
+    }
+}
+
+bool have_ffmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+// The lines ffmpeg prints at level error while it decodes the file.
+int decoding_errors(const std::string& path) {
+    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return -1;
+    int lines = 0;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) ++lines;
+    return pclose(pipe) == 0 ? lines : -1;
+}
+
+TEST_P(DamagedStreams, EveryOutputDecodesWithoutAnError) {
+    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const DamagedStream& stream = GetParam();
+    testkit::write_file(in, stream.file);
+    for (double factor : factors) {
+        SCOPED_TRACE(factor);
+        ASSERT_EQ(testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out)).status, 0);
+        const int errors = decoding_errors(out);
+        ASSERT_GE(errors, 0) << "ffmpeg failed on the output";
+        // A decoder may say a word about a frame whose bits were flipped and conceal it.
+        if (stream.flipped_bits) {
+            EXPECT_LE(errors, 2 * static_cast<int>(stream.frames.size() / 7 + 1));
+        } else {
+            EXPECT_EQ(errors, 0);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, DamagedStreams, ::testing::ValuesIn(damaged_streams()),
+                         [](const ::testing::TestParamInfo<DamagedStream>& info) { return info.param.name; });
+
+}  // namespace
