@@ -79,6 +79,13 @@ Bytes joined(const std::vector<Bytes>& frames) {
     return bytes;
 }
 
+// The bytes with [from, to) lost.
+Bytes without(const Bytes& bytes, std::size_t from, std::size_t to) {
+    Bytes rest(bytes.begin(), bytes.begin() + static_cast<long>(from));
+    rest.insert(rest.end(), bytes.begin() + static_cast<long>(to), bytes.end());
+    return rest;
+}
+
 Ac3Header ac3_at(unsigned frmsizecod, unsigned acmod) {
     Ac3Header header;
     header.frmsizecod = frmsizecod;
@@ -108,8 +115,7 @@ TEST(Ac3Walk, LostBytesLeaveOutEveryFrameTheyTouch) {
     const std::size_t frame = 1792;
 
     // Two transport packets lost inside frame 8 (counted from 0).
-    Bytes inside = stream;
-    inside.erase(inside.begin() + 8 * frame + 500, inside.begin() + 8 * frame + 500 + 368);
+    const Bytes inside = without(stream, 8 * frame + 500, 8 * frame + 500 + 368);
     std::vector<Taken> expected = frames_of(frames);
     expected.erase(expected.begin() + 8);
     for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 368;
@@ -120,8 +126,7 @@ TEST(Ac3Walk, LostBytesLeaveOutEveryFrameTheyTouch) {
     EXPECT_EQ(walked.summary.damaged_places, 1u);
 
     // Three packets lost across the boundary of frames 8 and 9: both are left out.
-    Bytes across = stream;
-    across.erase(across.begin() + 9 * frame - 100, across.begin() + 9 * frame - 100 + 552);
+    const Bytes across = without(stream, 9 * frame - 100, 9 * frame - 100 + 552);
     expected = frames_of(frames);
     expected.erase(expected.begin() + 8, expected.begin() + 10);
     for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 552;
@@ -218,8 +223,7 @@ TEST(Layer2Walk, AFrameThatJunkFollowsStaysAndTheJunkIsDamage) {
 TEST(Layer2Walk, AFrameCutShortByLostBytesIsLeftOut) {
     std::vector<Bytes> frames;
     for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::mp2_frame(mp2_header(1, 1, 10), i));
-    Bytes file = joined(frames);
-    file.erase(file.begin() + 4 * 576 + 200, file.begin() + 4 * 576 + 384);
+    const Bytes file = without(joined(frames), 4 * 576 + 200, 4 * 576 + 384);
     std::vector<Taken> expected = frames_of(frames);
     expected.erase(expected.begin() + 4);
     for (std::size_t i = 4; i < expected.size(); ++i) expected[i].offset -= 184;
