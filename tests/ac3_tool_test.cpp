@@ -94,8 +94,8 @@ TEST_F(Ac3Tool, EstimateOnlyWritesNoFile) {
                               "Original length of audio is 102.4 seconds, or 00:01:42.400, in 3200 frames\n");
     EXPECT_FALSE(testkit::file_exists(out));
 
-    // An empty output name is no output, and a target that reads as 0 is no target.
-    const RunResult no_output = run({"-t", "abc", "-o", "", in});
+    // An empty output name is no output, and a target of 0 is no target.
+    const RunResult no_output = run({"-t", "0:00", "-o", "", in});
     EXPECT_EQ(no_output.status, 0);
     EXPECT_EQ(no_output.out, result.out);
 }
@@ -144,7 +144,7 @@ TEST_F(Ac3Tool, ThirtyTwoKilohertzStream) {
 
 TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"-x", in}, {"-T", "90", in}, {in, "-t"}, {"-t", "nan", in},
+             {}, {"-x", in}, {"-T", "90", in}, {in, "-t"}, {"-t", "nan", in}, {"-t", "1:30:00x", in},
              {"-t", "1e300", in}, {"a", "b", "c", "d", "e", "f"}}) {
         const RunResult result = run(arguments);
         EXPECT_EQ(result.status, 1);
@@ -152,11 +152,11 @@ TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
     }
 }
 
-TEST_F(Ac3Tool, AGluedTargetSwallowsTheInputName) {
-    // -t5 takes the input path as its value; the empty input name cannot be opened.
+TEST_F(Ac3Tool, AGluedTargetTakesTheInputNameAndIsNoTarget) {
+    // -t5 takes the input path as its value, which is no number: a bad command line.
     const RunResult glued = run({"-t5", in});
     EXPECT_EQ(glued.status, 1);
-    EXPECT_EQ(glued.out, "File  could not be opened\n");
+    EXPECT_EQ(glued.out, usage_text);
 }
 
 // 44.1 kHz streams mix frames of 834 and 836 bytes at 192 kbit/s.

@@ -52,11 +52,11 @@ TEST(CommandLine, OnlyTheSecondCharacterOfADashOptionCounts) {
     ASSERT_TRUE(parsed.accepted);
     EXPECT_EQ(parsed.options.output_path, "out.ac3");
 
-    // -t5 takes the next argument as its value, leaving no input path.
-    const Parsed glued = parse({"-t5", "in.ac3"});
+    // -t5 takes the next argument as its value, which is no target.
+    EXPECT_FALSE(parse({"-t5", "in.ac3"}).accepted);
+    const Parsed glued = parse({"-t5", "7", "in.ac3"});
     ASSERT_TRUE(glued.accepted);
-    EXPECT_EQ(glued.options.target_seconds, 0.0);
-    EXPECT_EQ(glued.options.input_path, "");
+    EXPECT_EQ(glued.options.target_seconds, 7.0);
 }
 
 TEST(CommandLine, ValuesAreTakenWhateverTheyLookLike) {
@@ -75,11 +75,25 @@ TEST(CommandLine, LaterArgumentsWin) {
     EXPECT_EQ(inputs.options.input_path, "b.ac3");
 }
 
-TEST(CommandLine, TargetTextWithoutANumberIsNoTarget) {
-    const Parsed parsed = parse({"-t", "abc", "in.ac3"});
-    ASSERT_TRUE(parsed.accepted);
-    EXPECT_EQ(parsed.options.target_seconds, 0.0);
-    EXPECT_EQ(parse({"-t", "  12.5e1xyz", "in.ac3"}).options.target_seconds, 125.0);
+TEST(CommandLine, TargetsAreNumbersOrTheClockTimesTheToolsPrint) {
+    const struct {
+        const char* text;
+        double seconds;
+    } accepted[] = {
+        {"90", 90},          {"  12.5e1", 125},        {"1.", 1},          {".5", 0.5},
+        {"+3", 3},           {"-5", -5},               {"2E-1", 0.2},      {"1:30:00", 5400},
+        {"90:00", 5400},     {"01:29:59.520", 5399.52}, {"00:01:60.000", 120}, {"0:00:30", 30},
+        {"0", 0},
+    };
+    for (const auto& target : accepted) {
+        const Parsed parsed = parse({"-t", target.text, "in.ac3"});
+        ASSERT_TRUE(parsed.accepted) << target.text;
+        EXPECT_DOUBLE_EQ(parsed.options.target_seconds, target.seconds) << target.text;
+    }
+    for (const char* text : {"abc", "90s", "1:30:00x", "", "1,5", "0x10", "inf", "nan", "1:-5", "::", "1:",
+                             "1:2:3:4", ".", "1e", "1:2.5:3", "12.5e1xyz", " "}) {
+        EXPECT_FALSE(parse({"-t", text, "in.ac3"}).accepted) << "'" << text << "'";
+    }
 }
 
 TEST(CommandLine, NonFiniteOrHugeTargetsAreRejected) {
