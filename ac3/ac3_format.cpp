@@ -114,7 +114,6 @@ StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     format.sample_rate_khz = ac3_sample_rate_khz[fscod(h)];
     format.frame_seconds = frame_seconds_at(format.sample_rate_khz);
     format.bitrate_kbps = ac3_bitrate_kbps[frmsizecod(h) >> 1];
-    format.odd_frame_size = ac3_carries_extra_word(h[4]) ? 1 : 0;
     format.stream_key = ac3_stream_key(h);
     // At 44.1 kHz encoders mix odd and even frmsizecod.
     format.length_varies = fscod(h) == 1;

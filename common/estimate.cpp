@@ -51,7 +51,6 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
     estimate.file_bytes = file_bytes;
     estimate.walk = walk;
     estimate.trailing_junk = file_bytes - walk.end;
-    estimate.stream_bytes = walk.end - format.first_frame_offset;
     // Every frame was walked: the count is exact.
     estimate.frame_count = walk.frames;
     estimate.frames_exact = static_cast<double>(walk.frames);

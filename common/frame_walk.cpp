@@ -105,18 +105,16 @@ bool confirmed_frame_inside(const FrameWalk& walk, const std::uint8_t* frame, st
     return false;
 }
 
-// Length of the frame the walk takes at `here`, or 0: a confirmed frame, or one that
-// passes its check (every frame passes where the format has none), leads nowhere, and
-// holds no confirmed frame inside it, which would make it a frame cut short.
+// Length of the frame the walk takes at `here`, or 0: a confirmed frame or, where the
+// format has no frame check to vouch for it, a whole frame that leads nowhere and holds
+// no confirmed frame inside it (which would make it a frame cut short).
 std::uint32_t frame_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
     const FrameSyntax& syntax = *walk.syntax;
     const std::int64_t to_end = walk.file_bytes - walk.position;
+    const std::uint32_t confirmed = confirmed_frame_length(here, n, to_end, syntax, walk.stream_key);
+    if (confirmed > 0 || syntax.frame_check != nullptr) return confirmed;
     const std::uint32_t length = stream_frame_length(here, n, syntax, walk.stream_key);
     if (length == 0 || length > to_end || length > n) return 0;
-    if (length == to_end || stream_frame_length(here + length, n - length, syntax, walk.stream_key) > 0) {
-        return length;
-    }
-    if (syntax.frame_check != nullptr) return syntax.frame_check(here, length) ? length : 0;
     return confirmed_frame_inside(walk, here, n, walk.position, length) ? 0 : length;
 }
 

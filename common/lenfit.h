@@ -34,8 +34,6 @@ struct StreamFormat {
     // True at the rates where the format mixes two frame lengths to keep the bitrate
     // exact (AC-3 at 44.1 kHz, Layer II at 44.1 and 22.05 kHz).
     bool length_varies = false;
-    int odd_frame_size = 0;          // AC-3: first frame carries the extra word
-    int padded = 0;                  // Layer II: padding bit of the first frame
     bool padding_irregular = false;  // Layer II: the stream mixes padded and unpadded frames
 };
 
@@ -53,7 +51,6 @@ struct WalkSummary {
 struct LengthEstimate {
     std::int64_t file_bytes = 0;
     std::int64_t trailing_junk = 0;
-    std::int64_t stream_bytes = 0;  // first frame's start to last frame's end
     WalkSummary walk;
     double frames_exact = 0.0;
     std::uint64_t frame_count = 0;

@@ -2,7 +2,6 @@
 // n-th frame twice or leaving it out, as the frame schedule spreads the changes over
 // the stream. Damage between frames is never written; each place is reported where the
 // pass reaches it.
-#include <fcntl.h>
 #include <sys/uio.h>
 
 #include <cerrno>

@@ -93,7 +93,6 @@ StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     format.sample_rate_khz = rate_of(h);
     format.frame_seconds = (samples_per_frame / format.sample_rate_khz) / 1000.0;
     format.bitrate_kbps = bitrate_of(h);
-    format.padded = static_cast<int>(padding_bit(h));
     format.stream_key = layer2_stream_key(h);
     // Encoders pad some frames where the sampling frequency does not divide the
     // bitrate evenly: 44.1 and 22.05 kHz, sampling_frequency 0 under either ID.

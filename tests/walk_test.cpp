@@ -79,61 +79,11 @@ Bytes joined(const std::vector<Bytes>& frames) {
     return bytes;
 }
 
-// The bytes with [from, to) lost.
-Bytes without(const Bytes& bytes, std::size_t from, std::size_t to) {
-    Bytes rest(bytes.begin(), bytes.begin() + static_cast<long>(from));
-    rest.insert(rest.end(), bytes.begin() + static_cast<long>(to), bytes.end());
-    return rest;
-}
-
 Ac3Header ac3_at(unsigned frmsizecod, unsigned acmod) {
     Ac3Header header;
     header.frmsizecod = frmsizecod;
     header.acmod = acmod;
     return header;
-}
-
-TEST(Ac3Walk, FollowsBitrateAndChannelModeSwitches) {
-    // 5.1 at 448 kbit/s, 2.0 at 192, 5.1 at 448 again: an ad break and back.
-    std::vector<Bytes> frames;
-    for (std::uint32_t i = 0; i < 30; ++i) {
-        frames.push_back(testkit::ac3_frame(i >= 10 && i < 20 ? ac3_at(20, 2) : ac3_at(30, 7), i));
-    }
-    const Walked walked = walk(joined(frames), lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, frames_of(frames));
-    EXPECT_EQ(walked.end, static_cast<std::int64_t>(joined(frames).size()));
-    EXPECT_EQ(walked.summary.frames, 30u);
-    EXPECT_EQ(walked.summary.damaged_places, 0u);
-    EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 192);
-    EXPECT_EQ(walked.summary.highest_bitrate_kbps, 448);
-}
-
-TEST(Ac3Walk, LostBytesLeaveOutEveryFrameTheyTouch) {
-    std::vector<Bytes> frames;
-    for (std::uint32_t i = 0; i < 20; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
-    const Bytes stream = joined(frames);
-    const std::size_t frame = 1792;
-
-    // Two transport packets lost inside frame 8 (counted from 0).
-    const Bytes inside = without(stream, 8 * frame + 500, 8 * frame + 500 + 368);
-    std::vector<Taken> expected = frames_of(frames);
-    expected.erase(expected.begin() + 8);
-    for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 368;
-    expected[8].damage_before = frame - 368;
-    Walked walked = walk(inside, lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, expected);
-    EXPECT_EQ(walked.summary.damaged_bytes, static_cast<std::int64_t>(frame - 368));
-    EXPECT_EQ(walked.summary.damaged_places, 1u);
-
-    // Three packets lost across the boundary of frames 8 and 9: both are left out.
-    const Bytes across = without(stream, 9 * frame - 100, 9 * frame - 100 + 552);
-    expected = frames_of(frames);
-    expected.erase(expected.begin() + 8, expected.begin() + 10);
-    for (std::size_t i = 8; i < expected.size(); ++i) expected[i].offset -= 552;
-    expected[8].damage_before = 2 * frame - 552;
-    walked = walk(across, lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, expected);
-    EXPECT_EQ(walked.end, static_cast<std::int64_t>(across.size()));
 }
 
 TEST(Ac3Walk, AFrameThatPassesItsCrcStaysWhenJunkFollowsIt) {
@@ -200,35 +150,6 @@ TEST(Ac3Walk, FramesOfAnotherRateOrSyntaxAreDamage) {
     const Walked walked = walk(joined(frames), lenfit::ac3_tool);
     EXPECT_EQ(walked.frames, expected);
     EXPECT_EQ(walked.summary.damaged_places, 2u);
-}
-
-TEST(Layer2Walk, AFrameThatJunkFollowsStaysAndTheJunkIsDamage) {
-    const auto header = mp2_header(1, 1, 10);
-    std::vector<Bytes> frames;
-    for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::mp2_frame(header, i));
-    Bytes file = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
-    testkit::append(file, testkit::junk(100));
-    testkit::append(file, joined(std::vector<Bytes>(frames.begin() + 5, frames.end())));
-    Bytes tag = {'T', 'A', 'G'};
-    tag.resize(128, 0xFF);  // even a tag full of sync bytes is no frame
-    testkit::append(file, tag);
-    std::vector<Taken> expected = frames_of(frames);
-    for (std::size_t i = 5; i < expected.size(); ++i) expected[i].offset += 100;
-    expected[5].damage_before = 100;
-    const Walked walked = walk(file, lenfit::mp2_tool);
-    EXPECT_EQ(walked.frames, expected);
-    EXPECT_EQ(walked.end, static_cast<std::int64_t>(file.size() - 128));
-}
-
-TEST(Layer2Walk, AFrameCutShortByLostBytesIsLeftOut) {
-    std::vector<Bytes> frames;
-    for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::mp2_frame(mp2_header(1, 1, 10), i));
-    const Bytes file = without(joined(frames), 4 * 576 + 200, 4 * 576 + 384);
-    std::vector<Taken> expected = frames_of(frames);
-    expected.erase(expected.begin() + 4);
-    for (std::size_t i = 4; i < expected.size(); ++i) expected[i].offset -= 184;
-    expected[4].damage_before = 576 - 184;
-    EXPECT_EQ(walk(file, lenfit::mp2_tool).frames, expected);
 }
 
 TEST(Layer2Walk, CountsPaddedFramesAndBitratesOfOneStream) {
