@@ -1,6 +1,7 @@
 #include "ac3/ac3_format.h"
 
 #include <array>
+#include <cmath>
 
 namespace lenfit {
 
@@ -28,12 +29,24 @@ constexpr std::array<Ac3ChannelMode, 8> ac3_channel_modes = {{{"1+1", 2, 4},
                                                               {"2/2", 4, 2},
                                                               {"3/2", 5, 0}}};
 
-constexpr unsigned samples_per_frame = 1536;
+constexpr unsigned samples_per_block = 256;
+constexpr unsigned ac3_blocks_per_frame = 6;
+constexpr unsigned samples_per_ac3_frame = samples_per_block * ac3_blocks_per_frame;
+// Audio blocks per E-AC-3 frame by numblkscod (ATSC A/52, Annex E).
+constexpr std::array<unsigned, 4> eac3_blocks_per_frame = {1, 2, 3, 6};
 constexpr std::uint32_t extra_word_bytes = 2;
-// bsid values of the AC-3 syntax; E-AC-3 (11 to 16) measures its frames otherwise.
+// bsid values of the AC-3 syntax; E-AC-3 (11 to 16) measures its frames by frmsiz.
 constexpr unsigned highest_ac3_bsid = 10;
-// The longest frame (640 kbit/s at 32 kHz) and the next frame's header up to bsid.
-constexpr std::size_t ac3_window_bytes = 3840 + 8;
+constexpr unsigned highest_eac3_bsid = 16;
+// The header up to bsid, which every frame holds.
+constexpr std::uint32_t header_bytes = 6;
+// frmsiz counts 16-bit words less one in 11 bits: at most 4096 bytes, more than the
+// longest AC-3 frame (640 kbit/s at 32 kHz, 3840 bytes).
+constexpr std::uint32_t longest_frame_bytes = 4096;
+// Substreams a unit may hold; 7.1 takes two frames, a longer chain is taken for damage.
+constexpr unsigned max_unit_frames = 8;
+// The longest unit and the next frame's header up to bsid.
+constexpr std::size_t ac3_window_bytes = max_unit_frames * longest_frame_bytes + header_bytes + 2;
 
 // CRC-16 with the generator x^16 + x^15 + x^2 + 1, most significant bit first (ATSC
 // A/52, section 7.10.1), one table entry per byte value.
@@ -51,7 +64,9 @@ bool header_is_measurable(std::uint8_t byte4) {
     return (byte4 >> 6) != 3 && (byte4 & 0x3Fu) >> 1 < ac3_bitrate_kbps.size();
 }
 
-double frame_seconds_at(double rate_khz) { return (samples_per_frame / rate_khz) / 1000.0; }
+double frame_seconds_at(double rate_khz, unsigned blocks) {
+    return (samples_per_block * blocks / rate_khz) / 1000.0;
+}
 
 bool main_service(const std::uint8_t* h) {
     return bsmod(h) <= 1 || (bsmod(h) == 7 && acmod(h) >= 2);
@@ -61,11 +76,18 @@ bool lfe_on(const std::uint8_t* h) {
     return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u;
 }
 
-bool ac3_long_frame(const std::uint8_t* h) { return ac3_carries_extra_word(h[4]); }
+bool ac3_long_frame(const std::uint8_t* h) { return !is_eac3(h) && ac3_carries_extra_word(h[4]); }
 
-std::uint32_t ac3_stream_key(const std::uint8_t* h) { return fscod(h); }
+// Units of one stream share the sampling rate and the playing time.
+std::uint32_t ac3_stream_key(const std::uint8_t* h) { return fscod(h) | ac3_frame_blocks(h) << 2; }
 
-std::int32_t ac3_frame_bitrate(const std::uint8_t* h) { return ac3_bitrate_kbps[frmsizecod(h) >> 1]; }
+// A unit of one AC-3 frame has its coded bitrate; any other unit the bitrate its bytes
+// make over its playing time, to the nearest kbit/s.
+std::int32_t ac3_unit_bitrate(const std::uint8_t* unit, std::size_t length) {
+    if (!is_eac3(unit) && length == ac3_frame_bytes(unit[4])) return ac3_bitrate_kbps[frmsizecod(unit) >> 1];
+    const double milliseconds = samples_per_block * ac3_frame_blocks(unit) / ac3_sample_rate_khz[fscod(unit)];
+    return static_cast<std::int32_t>(std::lround(static_cast<double>(length) * 8.0 / milliseconds));
+}
 
 }  // namespace
 
@@ -79,14 +101,38 @@ std::uint32_t ac3_frame_bytes(std::uint8_t byte4) {
     if (!header_is_measurable(byte4)) return 0;
     const double bitrate = ac3_bitrate_kbps[(byte4 & 0x3Fu) >> 1];
     const double rate = ac3_sample_rate_khz[byte4 >> 6];
-    const auto words = static_cast<std::uint32_t>(bitrate * samples_per_frame / rate * 0.0625);
+    const auto words = static_cast<std::uint32_t>(bitrate * samples_per_ac3_frame / rate * 0.0625);
     return 2 * words + (ac3_carries_extra_word(byte4) ? extra_word_bytes : 0);
 }
 
+bool is_eac3(const std::uint8_t* h) { return bsid(h) > highest_ac3_bsid; }
+
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     if (!ac3_sync_at(bytes, n, offset) || offset + 5 >= n) return 0;
-    if (bsid(bytes + offset) > highest_ac3_bsid) return 0;
-    return ac3_frame_bytes(bytes[offset + 4]);
+    const std::uint8_t* h = bytes + offset;
+    if (!is_eac3(h)) return ac3_frame_bytes(h[4]);
+    // fscod 3 is the reduced-rate syntax, strmtyp 3 reserved.
+    if (bsid(h) > highest_eac3_bsid || strmtyp(h) == 3 || fscod(h) == 3) return 0;
+    const std::uint32_t length = 2 * (frmsiz(h) + 1);
+    return length < header_bytes ? 0 : length;
+}
+
+unsigned ac3_frame_blocks(const std::uint8_t* h) {
+    return is_eac3(h) ? eac3_blocks_per_frame[numblkscod(h)] : ac3_blocks_per_frame;
+}
+
+bool ac3_continues_unit(const std::uint8_t* h) {
+    return is_eac3(h) && (strmtyp(h) == 1 || substreamid(h) != 0);
+}
+
+unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length) {
+    unsigned frames = 0;
+    for (std::size_t at = 0; at < length; ++frames) {
+        const std::uint32_t frame = ac3_frame_length_at(unit, length, at);
+        if (frame == 0) break;
+        at += frame;
+    }
+    return frames;
 }
 
 std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n) {
@@ -103,28 +149,48 @@ bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length) {
     return length > 2 && ac3_crc16(frame + 2, length - 2) == 0;
 }
 
-const FrameSyntax ac3_frame_syntax = {ac3_window_bytes,     0x0B,          ac3_sync_at,
-                                      ac3_frame_length_at,  ac3_stream_key, ac3_frame_passes_crc,
-                                      ac3_frame_bitrate,    ac3_long_frame};
+bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length) {
+    for (std::size_t at = 0; at < length;) {
+        const std::uint32_t frame = ac3_frame_length_at(unit, length, at);
+        if (frame == 0 || frame > length - at || !ac3_frame_passes_crc(unit + at, frame)) return false;
+        at += frame;
+    }
+    return length > 0;
+}
 
-StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset) {
+const FrameSyntax ac3_frame_syntax = {ac3_window_bytes,    0x0B,           ac3_sync_at,
+                                      ac3_frame_length_at, ac3_stream_key, ac3_unit_passes_crc,
+                                      ac3_unit_bitrate,    ac3_long_frame, ac3_continues_unit,
+                                      max_unit_frames};
+
+StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
     StreamFormat format;
     format.first_frame_offset = offset;
-    format.frame_bytes = ac3_frame_bytes(h[4]);
-    format.sample_rate_khz = ac3_sample_rate_khz[fscod(h)];
-    format.frame_seconds = frame_seconds_at(format.sample_rate_khz);
-    format.bitrate_kbps = ac3_bitrate_kbps[frmsizecod(h) >> 1];
-    format.stream_key = ac3_stream_key(h);
+    format.frame_bytes = unit_length_at(unit, n, 0, ac3_frame_syntax);
+    format.sample_rate_khz = ac3_sample_rate_khz[fscod(unit)];
+    format.frame_seconds = frame_seconds_at(format.sample_rate_khz, ac3_frame_blocks(unit));
+    format.bitrate_kbps = ac3_unit_bitrate(unit, format.frame_bytes);
+    format.stream_key = ac3_stream_key(unit);
     // At 44.1 kHz encoders mix odd and even frmsizecod.
-    format.length_varies = fscod(h) == 1;
+    format.length_varies = fscod(unit) == 1;
     return format;
 }
 
-std::string ac3_description(const std::uint8_t* h, const StreamFormat& format) {
-    const Ac3ChannelMode& mode = ac3_channel_modes[acmod(h)];
-    return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s.\n", bsid(h),
-                       main_service(h) ? "main audio service, " : "associated service, ",
-                       mode.full_bandwidth_channels, lfe_on(h) ? ".1" : "", mode.name) +
+std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format) {
+    const unsigned more = ac3_unit_frames(unit, format.frame_bytes) - 1;
+    const std::string substreams = more > 0 ? text_printf(", with %u more substream(s)", more) : "";
+    if (is_eac3(unit)) {
+        const Ac3ChannelMode& mode = ac3_channel_modes[eac3_acmod(unit)];
+        return text_printf("Audio type is E-AC-3, version %u, %d%s channel(s) mode %s%s.\n", bsid(unit),
+                           mode.full_bandwidth_channels, eac3_lfeon(unit) ? ".1" : "", mode.name,
+                           substreams.c_str()) +
+               frame_line(format);
+    }
+    const Ac3ChannelMode& mode = ac3_channel_modes[acmod(unit)];
+    return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s%s.\n", bsid(unit),
+                       main_service(unit) ? "main audio service, " : "associated service, ",
+                       mode.full_bandwidth_channels, lfe_on(unit) ? ".1" : "", mode.name,
+                       substreams.c_str()) +
            frame_line(format);
 }
 
@@ -142,7 +208,8 @@ StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
         fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
     }
     const std::uint8_t* header = probe_buffer.data() + header_at;
-    const StreamFormat format = ac3_stream_format(header, static_cast<std::uint32_t>(first));
+    const StreamFormat format =
+        ac3_stream_format(header, probe_buffer.size() - header_at, static_cast<std::uint32_t>(first));
     std::fputs(ac3_description(header, format).c_str(), stdout);
     return format;
 }

@@ -1,5 +1,6 @@
-// The AC-3 (ATSC A/52) pieces of ac3lenfit: header decoding, the frame CRC, and the
-// probe with its description of the stream.
+// The AC-3 and E-AC-3 (ATSC A/52 and its Annex E) pieces of ac3lenfit: header
+// decoding, the frame CRC, units of substreams, and the probe with its description of
+// the stream.
 #pragma once
 
 #include <cstdint>
@@ -21,25 +22,49 @@ inline unsigned bsid(const std::uint8_t* h) { return h[5] >> 3; }
 inline unsigned bsmod(const std::uint8_t* h) { return h[5] & 0x07u; }
 inline unsigned acmod(const std::uint8_t* h) { return h[6] >> 5; }
 
+// E-AC-3 header fields (bsid 11 to 16, in the same place as AC-3's):
+//   byte 0-1  syncword 0x0B77
+//   byte 2-3  strmtyp(2) substreamid(3) frmsiz(11)
+//   byte 4    fscod(2) numblkscod(2) acmod(3) lfeon(1)
+//   byte 5    bsid(5) dialnorm(3 of 5) ...
+inline unsigned strmtyp(const std::uint8_t* h) { return h[2] >> 6; }
+inline unsigned substreamid(const std::uint8_t* h) { return (h[2] >> 3) & 0x07u; }
+inline unsigned frmsiz(const std::uint8_t* h) { return (h[2] & 0x07u) << 8 | h[3]; }
+inline unsigned numblkscod(const std::uint8_t* h) { return (h[4] >> 4) & 0x03u; }
+inline unsigned eac3_acmod(const std::uint8_t* h) { return (h[4] >> 1) & 0x07u; }
+inline unsigned eac3_lfeon(const std::uint8_t* h) { return h[4] & 0x01u; }
+// Whether the header, whose bsid is valid, is of the E-AC-3 syntax.
+bool is_eac3(const std::uint8_t* h);
+
 bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 // At 44.1 kHz an odd frmsizecod adds one 16-bit word to the frame.
 bool ac3_carries_extra_word(std::uint8_t fscod_frmsizecod);
 // Frame length from header byte 4; 0 for the reserved fscod 3 and frmsizecod past 37.
 std::uint32_t ac3_frame_bytes(std::uint8_t fscod_frmsizecod);
-// Length of an AC-3 frame (bsid up to 10) whose sync word is at offset; 0 when there is
-// none, a field is invalid, or bytes up to bsid lie past n.
+// Length of an AC-3 frame (bsid up to 10) or E-AC-3 frame (bsid 11 to 16) whose sync
+// word is at offset; 0 when there is none, a field is invalid or reserved, or bytes up
+// to bsid lie past n.
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
+// Audio blocks of 256 samples in the frame: 6 for AC-3.
+unsigned ac3_frame_blocks(const std::uint8_t* h);
+// Whether the frame carries on the unit of the frames before it: an E-AC-3 dependent
+// substream, or an independent substream other than 0.
+bool ac3_continues_unit(const std::uint8_t* h);
+// Number of frames in a whole unit of `length` bytes.
+unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length);
 // CRC-16 of the frame's bytes, as both CRC words of a frame are computed.
 std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n);
 // Whether the CRC over bytes 2 to length - 1 of a whole frame is 0, as it is for every
 // frame that arrived intact.
 bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length);
+// Whether every frame of a whole unit passes its CRC.
+bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length);
 extern const FrameSyntax ac3_frame_syntax;
 
-// Format of a stream whose first frame header is h.
-StreamFormat ac3_stream_format(const std::uint8_t* h, std::uint32_t offset);
-// The two description lines of a stream whose first frame header is h.
-std::string ac3_description(const std::uint8_t* h, const StreamFormat& format);
+// Format of a stream whose first unit starts at `unit`, with n bytes at hand from there.
+StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset);
+// The two description lines of a stream whose first unit starts at `unit`.
+std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format);
 
 std::int64_t first_ac3_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at);
 StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,

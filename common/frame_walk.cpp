@@ -10,11 +10,38 @@
 
 namespace lenfit {
 
-std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
-                                  const FrameSyntax& syntax, std::uint32_t stream_key) {
+namespace {
+
+// Length of one frame of the stream at the start of bytes, or 0.
+std::uint32_t stream_single_frame_length(const std::uint8_t* bytes, std::size_t n,
+                                         const FrameSyntax& syntax, std::uint32_t stream_key) {
     const std::uint32_t length = syntax.frame_length_at(bytes, n, 0);
     if (length == 0 || syntax.stream_key(bytes) != stream_key) return 0;
     return length;
+}
+
+}  // namespace
+
+std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
+                                  const FrameSyntax& syntax, std::uint32_t stream_key) {
+    const std::uint32_t first = stream_single_frame_length(bytes, n, syntax, stream_key);
+    if (first == 0 || syntax.continues_unit == nullptr) return first;
+    // A frame that carries on a unit cannot start one.
+    if (syntax.continues_unit(bytes)) return 0;
+    std::uint32_t length = first;
+    for (unsigned frames = 1; length < n; ++frames) {
+        const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
+        if (next == 0 || !syntax.continues_unit(bytes + length)) break;
+        if (frames == syntax.max_unit_frames) return 0;
+        length += next;
+    }
+    return length;
+}
+
+std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
+                             const FrameSyntax& syntax) {
+    if (syntax.frame_length_at(bytes, n, offset) == 0) return 0;
+    return stream_frame_length(bytes + offset, n - offset, syntax, syntax.stream_key(bytes + offset));
 }
 
 std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
@@ -168,7 +195,7 @@ WalkSummary summarize_stream(FrameWalk& walk) {
             summary.damaged_bytes += step.damaged_bytes;
             ++summary.damaged_places;
         }
-        const std::int32_t bitrate = walk.syntax->bitrate_kbps(step.frame);
+        const std::int32_t bitrate = walk.syntax->bitrate_kbps(step.frame, step.length);
         if (summary.frames == 1 || bitrate < summary.lowest_bitrate_kbps) summary.lowest_bitrate_kbps = bitrate;
         if (summary.frames == 1 || bitrate > summary.highest_bitrate_kbps) summary.highest_bitrate_kbps = bitrate;
         if (walk.syntax->is_long_frame(step.frame)) ++summary.long_frames;

@@ -1,5 +1,7 @@
 // The probe's search for the first frame of a stream in the bytes it read, and the
 // stream description's line on frames.
+#include <algorithm>
+
 #include "lenfit.h"
 
 namespace lenfit {
@@ -11,7 +13,7 @@ std::string frame_line(const StreamFormat& format) {
 
 bool frame_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
                         const FrameSyntax& syntax) {
-    const std::uint32_t length = syntax.frame_length_at(bytes, n, offset);
+    const std::uint32_t length = unit_length_at(bytes, n, offset, syntax);
     if (length == 0) return false;
     if (syntax.sync_at(bytes, n, offset + length)) return true;
     // A frame that junk follows still counts when its own check vouches for it.
@@ -30,6 +32,9 @@ std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
 std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
                                const FrameSyntax& syntax) {
     const std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
+    // Past the bytes read the buffer holds zeros, which start no frame: a unit read
+    // from the whole buffer ends where the input did.
+    std::fill(probe_buffer.begin() + static_cast<std::ptrdiff_t>(n), probe_buffer.end(), 0);
     return find_first_frame(probe_buffer.data(), n, syntax);
 }
 

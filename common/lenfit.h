@@ -63,8 +63,12 @@ struct LengthEstimate {
 
 // How the format's frames are recognised. Every test is given the count n of bytes at
 // hand from its position and looks at no byte past them.
+//
+// The walk, the estimate and the pass count units: what plays as one step of the
+// timeline and is written once, twice or not at all as a whole. A unit is one frame,
+// or where the format has substreams, a first frame and the frames that carry it on.
 struct FrameSyntax {
-    // Enough bytes to hold any frame of the format and the next frame's header.
+    // Enough bytes to hold any unit of the format and the next frame's header.
     std::size_t window_bytes;
     std::uint8_t sync_byte;  // the first byte of every sync word
     bool (*sync_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
@@ -74,13 +78,19 @@ struct FrameSyntax {
                                      std::size_t offset);
     // The fields that tie a frame to its stream, from a header that has a length.
     std::uint32_t (*stream_key)(const std::uint8_t* header);
-    // A check over a whole frame (AC-3's CRC words), or nullptr where the format has
-    // none; a format without one passes every frame.
-    bool (*frame_check)(const std::uint8_t* frame, std::size_t length);
-    std::int32_t (*bitrate_kbps)(const std::uint8_t* header);
+    // A check over a whole unit (AC-3's CRC words, in every frame of the unit), or
+    // nullptr where the format has none; a format without one passes every unit.
+    bool (*frame_check)(const std::uint8_t* unit, std::size_t length);
+    // Bitrate of a whole unit of `length` bytes.
+    std::int32_t (*bitrate_kbps)(const std::uint8_t* unit, std::size_t length);
     // Whether the header announces the longer of the format's two lengths at its
     // bitrate (AC-3's extra word, Layer II's padding byte).
     bool (*is_long_frame)(const std::uint8_t* header);
+    // Whether a frame of the stream with this header carries on the unit of the frames
+    // before it (an E-AC-3 dependent or further substream), or nullptr where every
+    // frame is a unit of its own.
+    bool (*continues_unit)(const std::uint8_t* header);
+    unsigned max_unit_frames;  // a longer chain is no unit
 };
 
 // One format's pieces, as the common run sequence calls them.
@@ -132,10 +142,15 @@ std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n,
 std::int64_t probe_first_frame(std::FILE* input, ProbeBuffer& probe_buffer,
                                const FrameSyntax& syntax);
 
-// ---- the walk of the stream's frames
-// Length of a frame of the stream (the first frame's key) at the start of bytes, or 0.
+// ---- the walk of the stream's units
+// Length of a unit of the stream (the first frame's key) at the start of bytes, or 0:
+// a first frame of the stream and every frame of the stream that carries it on, as far
+// as the n bytes show them. The frames may run past n: callers check the length.
 std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
                                   const FrameSyntax& syntax, std::uint32_t stream_key);
+// Length of a unit that starts at offset, its stream being that of its own first frame.
+std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
+                             const FrameSyntax& syntax);
 // Length of a confirmed frame at the start of bytes, or 0: a frame of the stream that
 // the file holds whole (to_end bytes are left in the file from there) and that ends
 // the file, is followed by another frame of the stream, or passes the frame check.

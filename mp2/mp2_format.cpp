@@ -38,7 +38,7 @@ bool layer2_long_frame(const std::uint8_t* h) { return padding_bit(h) != 0; }
 // ID, layer and sampling_frequency: what every frame of one stream shares.
 std::uint32_t layer2_stream_key(const std::uint8_t* h) { return (h[1] >> 1 & 7u) << 2 | sampling_frequency(h); }
 
-std::int32_t layer2_frame_bitrate(const std::uint8_t* h) { return bitrate_of(h); }
+std::int32_t layer2_frame_bitrate(const std::uint8_t* h, std::size_t) { return bitrate_of(h); }
 
 void check_estimate(const LengthEstimate& estimate, StreamFormat& format) {
     check_frame_regularity(estimate.walk, format);
@@ -68,11 +68,12 @@ std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, s
     return layer2_frame_bytes(bytes + offset);
 }
 
-// Layer II frames carry no check over the whole frame.
+// Layer II frames carry no check over the whole frame, and each is a unit of its own.
 const FrameSyntax layer2_frame_syntax = {layer2_window_bytes,    0xFF,
                                          layer2_sync_at,         layer2_frame_length_at,
                                          layer2_stream_key,      nullptr,
-                                         layer2_frame_bitrate,   layer2_long_frame};
+                                         layer2_frame_bitrate,   layer2_long_frame,
+                                         nullptr,                1};
 
 std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
     if (n < 10 || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3') return 0;

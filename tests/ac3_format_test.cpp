@@ -46,18 +46,17 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
     header.fscod = 1;
     header.frmsizecod = 21;
     const Bytes frame = testkit::ac3_frame(header, 0);
-    const lenfit::StreamFormat odd = lenfit::ac3_stream_format(frame.data(), 7);
+    const lenfit::StreamFormat odd = lenfit::ac3_stream_format(frame.data(), frame.size(), 7);
     EXPECT_EQ(odd.first_frame_offset, 7u);
     EXPECT_EQ(odd.frame_bytes, 836u);
     EXPECT_EQ(odd.bitrate_kbps, 192);
     EXPECT_DOUBLE_EQ(odd.frame_seconds, 0.034829931972789115);
     EXPECT_TRUE(odd.length_varies);
-    EXPECT_EQ(odd.stream_key, 1u);
 
     header.fscod = 0;
     header.frmsizecod = 31;
     const Bytes frame48 = testkit::ac3_frame(header, 0);
-    const lenfit::StreamFormat at48 = lenfit::ac3_stream_format(frame48.data(), 0);
+    const lenfit::StreamFormat at48 = lenfit::ac3_stream_format(frame48.data(), frame48.size(), 0);
     EXPECT_EQ(at48.frame_bytes, 1792u);
     EXPECT_EQ(at48.frame_seconds, 0.032);
     EXPECT_FALSE(at48.length_varies);
@@ -65,7 +64,7 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
 
 std::string first_line(const Ac3Header& header) {
     const Bytes frame = testkit::ac3_frame(header, 0);
-    const auto format = lenfit::ac3_stream_format(frame.data(), 0);
+    const auto format = lenfit::ac3_stream_format(frame.data(), frame.size(), 0);
     const std::string text = lenfit::ac3_description(frame.data(), format);
     return text.substr(0, text.find('\n'));
 }
@@ -107,15 +106,15 @@ TEST(Ac3Description, ServiceFollowsBsmodAndAcmod) {
 
 TEST(Ac3Description, FrameLineAndVersion) {
     Ac3Header header;
-    header.bsid = 31;
+    header.bsid = 6;
     header.fscod = 1;
     header.frmsizecod = 20;
     const Bytes frame = testkit::ac3_frame(header, 0);
-    const auto format = lenfit::ac3_stream_format(frame.data(), 0);
+    const auto format = lenfit::ac3_stream_format(frame.data(), frame.size(), 0);
     const std::string text = lenfit::ac3_description(frame.data(), format);
     EXPECT_EQ(text.substr(text.find('\n') + 1),
               "Each frame is 834 bytes, sampling freq is 44.1 kHz, and bitrate is 192 kbps.\n");
-    EXPECT_EQ(text.rfind("Audio type is AC-3, version 31, ", 0), 0u);
+    EXPECT_EQ(text.rfind("Audio type is AC-3, version 6, ", 0), 0u);
 }
 
 std::int64_t first_frame(const Bytes& bytes, std::size_t n) {

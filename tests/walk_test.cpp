@@ -31,8 +31,9 @@ struct Walked {
     lenfit::WalkSummary summary;
 };
 
-lenfit::StreamFormat format_of(const lenfit::FormatTool& tool, const std::uint8_t* header, std::uint32_t at) {
-    return &tool == &lenfit::ac3_tool ? lenfit::ac3_stream_format(header, at)
+lenfit::StreamFormat format_of(const lenfit::FormatTool& tool, const std::uint8_t* header, std::size_t n,
+                               std::uint32_t at) {
+    return &tool == &lenfit::ac3_tool ? lenfit::ac3_stream_format(header, n, at)
                                       : lenfit::layer2_stream_format(header, at);
 }
 
@@ -44,7 +45,8 @@ Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t capac
     const std::int64_t first = tool.first_frame(input, probe, header_at);
     EXPECT_GE(first, 0);
     if (first < 0) return walked;
-    const lenfit::StreamFormat format = format_of(tool, probe.data() + header_at, static_cast<std::uint32_t>(first));
+    const lenfit::StreamFormat format = format_of(tool, probe.data() + header_at, probe.size() - header_at,
+                                                    static_cast<std::uint32_t>(first));
     const std::string path = "stream";
     const auto size = static_cast<std::int64_t>(file.size());
     std::vector<std::uint8_t> buffer(capacity);
@@ -187,7 +189,7 @@ TEST(Walk, TheBufferSizeChangesNothing) {
 TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
     const Bytes file = testkit::ac3_frames(10, Ac3Header{});
     std::FILE* input = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
-    const lenfit::StreamFormat format = lenfit::ac3_stream_format(file.data(), 0);
+    const lenfit::StreamFormat format = lenfit::ac3_stream_format(file.data(), file.size(), 0);
     const std::string path = "stream";
     std::vector<std::uint8_t> buffer(lenfit::stream_buffer_size);
     lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
