@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -26,10 +27,12 @@ struct DamagedStream {
     bool flipped_bits = false;  // kept frames a decoder conceals
 };
 
+bool is_mp2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
+
+// The units of a fixture: frames, or E-AC-3 frames with their substreams.
 std::vector<Bytes> frames_of(const char* fixture) {
     const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + fixture);
-    return std::string(fixture).rfind("ac3", 0) == 0 ? testkit::split_ac3_frames(stream)
-                                                     : testkit::split_mp2_frames(stream);
+    return is_mp2(fixture) ? testkit::split_mp2_frames(stream) : testkit::split_ac3_units(stream);
 }
 
 Bytes noise(std::size_t count, unsigned seed) {
@@ -91,10 +94,13 @@ std::vector<DamagedStream> damaged_streams() {
     const auto mp2_384 = frames_of("mp2_48k_stereo_384k.mp2");
     const auto mp2_44 = frames_of("mp2_44k_stereo_128k.mp2");
     const auto mp2_44_mono = frames_of("mp2_44k_mono_48k.mp2");
+    const auto eac3_stereo = frames_of("eac3_48k_stereo_96k.eac3");
+    const auto eac3_surround = frames_of("eac3_48k_5.1_192k.eac3");
+    const auto eac3_3_blocks = frames_of("eac3_48k_stereo_1536k.eac3");
     std::vector<DamagedStream> streams;
     const auto add = [&](const char* name, Builder& builder) {
         builder.stream.name = name;
-        builder.stream.ac3 = std::string(name).rfind("ac3", 0) == 0;
+        builder.stream.ac3 = !is_mp2(name);
         streams.push_back(builder.stream);
     };
     Bytes damaged;
@@ -141,6 +147,22 @@ std::vector<DamagedStream> damaged_streams() {
     ac3_flips.stream.flipped_bits = true;
     add("ac3_flipped_bits_inside_frames", ac3_flips);
 
+    Builder eac3_switches;
+    eac3_switches.frames(eac3_stereo).frames(eac3_surround).frames(eac3_stereo);
+    add("eac3_bitrate_and_channel_switches", eac3_switches);
+
+    Builder ac3_to_eac3;  // Dolby Digital, then Dolby Digital Plus of the same rate and frame time
+    ac3_to_eac3.frames(stereo48, 0, 30).frames(eac3_surround).frames(stereo48, 30);
+    add("ac3_and_eac3_switches", ac3_to_eac3);
+
+    add_hole("eac3_packets_lost_inside_a_frame", eac3_surround, 10, 200, 2 * 184);
+    add_hole("eac3_3_blocks_packets_lost_across_a_boundary", eac3_3_blocks, 4, eac3_3_blocks[4].size() - 100,
+             3 * 184);
+
+    Builder eac3_junk;
+    eac3_junk.frames(eac3_stereo, 0, 10).lost(noise(333, 4)).frames(eac3_stereo, 10).lost(id3v1_tag());
+    add("eac3_junk_and_id3v1_between_and_after", eac3_junk);
+
     Builder mp2_switches;
     mp2_switches.frames(mp2_192).frames(mp2_384).frames(mp2_192);
     add("mp2_bitrate_switches", mp2_switches);
@@ -174,12 +196,16 @@ std::vector<DamagedStream> damaged_streams() {
 }
 
 std::vector<Bytes> split(const DamagedStream& stream, const Bytes& bytes) {
-    return stream.ac3 ? testkit::split_ac3_frames(bytes) : testkit::split_mp2_frames(bytes);
+    return stream.ac3 ? testkit::split_ac3_units(bytes) : testkit::split_mp2_frames(bytes);
 }
 
 double frame_seconds(const DamagedStream& stream) {
     const Bytes& first = stream.frames.front();
-    if (stream.ac3) return 1536.0 / (first[4] >> 6 == 0 ? 48000 : first[4] >> 6 == 1 ? 44100 : 32000);
+    if (stream.ac3) {
+        // An E-AC-3 frame (bsid above 10) plays numblkscod's 1, 2, 3 or 6 blocks of 256 samples.
+        const double samples = (first[5] >> 3) > 10 ? 256.0 * std::array<int, 4>{1, 2, 3, 6}[(first[4] >> 4) & 3u] : 1536.0;
+        return samples / (first[4] >> 6 == 0 ? 48000 : first[4] >> 6 == 1 ? 44100 : 32000);
+    }
     const unsigned rates[] = {44100, 48000, 32000};
     return 1152.0 / rates[(first[2] >> 2) & 3u];
 }
@@ -227,27 +253,14 @@ TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
     }
 }
 
-bool have_ffmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
-
-// The lines ffmpeg prints at level error while it decodes the file.
-int decoding_errors(const std::string& path) {
-    const std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return -1;
-    int lines = 0;
-    char line[1024];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) ++lines;
-    return pclose(pipe) == 0 ? lines : -1;
-}
-
 TEST_P(DamagedStreams, EveryOutputDecodesWithoutAnError) {
-    if (!have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const DamagedStream& stream = GetParam();
     testkit::write_file(in, stream.file);
     for (double factor : factors) {
         SCOPED_TRACE(factor);
         ASSERT_EQ(testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out)).status, 0);
-        const int errors = decoding_errors(out);
+        const int errors = testkit::decoding_errors(out);
         ASSERT_GE(errors, 0) << "ffmpeg failed on the output";
         // A decoder may say a word about a frame whose bits were flipped and conceal it.
         if (stream.flipped_bits) {

@@ -40,6 +40,22 @@ std::size_t ac3_length(const Ac3Header& header) {
     }
 }
 
+namespace {
+
+// The body after a header of 7 bytes, then crc2.
+void fill_ac3_body(Bytes& frame, std::uint32_t index) {
+    for (std::size_t i = 7; i < frame.size(); ++i) {
+        frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
+    }
+    // The frame's number, in base 64, so that equal frames are equal copies.
+    for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
+        frame[8 + digit] = safe_byte(index >> (6 * digit));
+    }
+    set_ac3_crc(frame);
+}
+
+}  // namespace
+
 Bytes ac3_frame(const Ac3Header& header, std::uint32_t index) {
     Bytes frame(ac3_length(header));
     frame[0] = 0x0B;
@@ -49,15 +65,33 @@ Bytes ac3_frame(const Ac3Header& header, std::uint32_t index) {
     frame[4] = static_cast<std::uint8_t>(header.fscod << 6 | header.frmsizecod);
     frame[5] = static_cast<std::uint8_t>(header.bsid << 3 | header.bsmod);
     frame[6] = static_cast<std::uint8_t>(header.acmod << 5 | header.byte6_low);
-    for (std::size_t i = 7; i < frame.size(); ++i) {
-        frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
-    }
-    // The frame's number, in base 64, so that equal frames are equal copies.
-    for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
-        frame[8 + digit] = safe_byte(index >> (6 * digit));
-    }
-    set_ac3_crc(frame);
+    fill_ac3_body(frame, index);
     return frame;
+}
+
+Bytes eac3_frame(const Eac3Header& header, std::uint32_t index) {
+    Bytes frame(header.frame_bytes);
+    const unsigned frmsiz = header.frame_bytes / 2 - 1;
+    frame[0] = 0x0B;
+    frame[1] = 0x77;
+    frame[2] = static_cast<std::uint8_t>(header.strmtyp << 6 | header.substreamid << 3 | frmsiz >> 8);
+    frame[3] = static_cast<std::uint8_t>(frmsiz & 0xFF);
+    frame[4] = static_cast<std::uint8_t>(header.fscod << 6 | header.numblkscod << 4 | header.acmod << 1 |
+                                         header.lfeon);
+    frame[5] = static_cast<std::uint8_t>(header.bsid << 3 | 0x04);  // dialnorm's first bits
+    frame[6] = 0x40;
+    fill_ac3_body(frame, index);
+    return frame;
+}
+
+Eac3Header dependent_substream(unsigned frame_bytes, unsigned fscod) {
+    Eac3Header header;
+    header.strmtyp = 1;
+    header.frame_bytes = frame_bytes;
+    header.fscod = fscod;
+    header.acmod = 2;  // the two back channels of 7.1
+    header.lfeon = 0;
+    return header;
 }
 
 Bytes ac3_frames(std::size_t count, const std::function<Ac3Header(std::size_t)>& header_of) {
@@ -171,15 +205,35 @@ std::vector<Bytes> split_frames(
     return frames;
 }
 
-std::vector<Bytes> split_ac3_frames(const Bytes& stream) {
-    return split_frames(stream, [](const std::uint8_t* bytes, std::size_t n) -> std::size_t {
-        if (n < 5 || bytes[0] != 0x0B || bytes[1] != 0x77) return 0;
-        Ac3Header header;
-        header.fscod = bytes[4] >> 6;
-        header.frmsizecod = bytes[4] & 0x3Fu;
-        if (header.fscod == 3 || header.frmsizecod > 37) return 0;
-        return ac3_length(header);
-    });
+namespace {
+
+// Length of an AC-3 frame (bsid up to 10) or an E-AC-3 frame (by frmsiz), or 0.
+std::size_t ac3_family_length(const std::uint8_t* bytes, std::size_t n) {
+    if (n < 6 || bytes[0] != 0x0B || bytes[1] != 0x77) return 0;
+    if ((bytes[5] >> 3) > 10) return 2u * ((static_cast<std::size_t>(bytes[2] & 7u) << 8 | bytes[3]) + 1);
+    Ac3Header header;
+    header.fscod = bytes[4] >> 6;
+    header.frmsizecod = bytes[4] & 0x3Fu;
+    if (header.fscod == 3 || header.frmsizecod > 37) return 0;
+    return ac3_length(header);
+}
+
+}  // namespace
+
+std::vector<Bytes> split_ac3_frames(const Bytes& stream) { return split_frames(stream, ac3_family_length); }
+
+std::vector<Bytes> split_ac3_units(const Bytes& stream) {
+    std::vector<Bytes> units;
+    for (const Bytes& frame : split_ac3_frames(stream)) {
+        const bool eac3 = frame.size() >= 6 && (frame[5] >> 3) > 10;
+        const bool carries_on = eac3 && ((frame[2] >> 6) == 1 || ((frame[2] >> 3) & 7u) != 0);
+        if (carries_on && !units.empty()) {
+            append(units.back(), frame);
+        } else {
+            units.push_back(frame);
+        }
+    }
+    return units;
 }
 
 std::vector<Bytes> split_mp2_frames(const Bytes& stream) {

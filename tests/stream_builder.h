@@ -35,6 +35,25 @@ Bytes ac3_frame(const Ac3Header& header, std::uint32_t index);
 // `count` frames, frame i built from header_of(i).
 Bytes ac3_frames(std::size_t count, const std::function<Ac3Header(std::size_t)>& header_of);
 Bytes ac3_frames(std::size_t count, const Ac3Header& header);
+// Fields of an E-AC-3 header (ATSC A/52 Annex E bsi, up to bsid).
+struct Eac3Header {
+    unsigned strmtyp = 0;      // 0 independent, 1 dependent, 2 converted from AC-3
+    unsigned substreamid = 0;
+    unsigned frame_bytes = 768;  // even; frmsiz is frame_bytes / 2 - 1
+    unsigned fscod = 0;
+    unsigned numblkscod = 3;   // 6 blocks
+    unsigned acmod = 7;
+    unsigned lfeon = 1;
+    unsigned bsid = 16;
+};
+// A whole E-AC-3 frame with the same body as ac3_frame and a passing CRC.
+Bytes eac3_frame(const Eac3Header& header, std::uint32_t index);
+// A dependent substream frame of `frame_bytes` for a unit of 6 blocks at fscod.
+Eac3Header dependent_substream(unsigned frame_bytes, unsigned fscod = 0);
+// Splits a stream of AC-3 and E-AC-3 frames into units: a first frame with the
+// dependent and further substream frames that follow it.
+std::vector<Bytes> split_ac3_units(const Bytes& stream);
+
 // Whether frame i of a 44.1 kHz stream is long, as an encoder that keeps the bitrate
 // exact decides it: when the exact count of 16-bit words reaches a new whole word.
 bool ac3_long_at_44k(std::size_t i, unsigned bitrate_kbps);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -88,6 +89,37 @@ Bytes read_file(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
+}
+
+bool have_ffmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }
+
+namespace {
+
+// The lines a command prints, or an empty list with ok false when it fails.
+std::vector<std::string> command_lines(const std::string& command, bool& ok) {
+    std::vector<std::string> lines;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ok = pipe != nullptr;
+    if (!ok) return lines;
+    char line[1024];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) lines.emplace_back(line);
+    ok = pclose(pipe) == 0;
+    return lines;
+}
+
+}  // namespace
+
+int decoding_errors(const std::string& path) {
+    bool ok = false;
+    const auto lines = command_lines("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1", ok);
+    return ok ? static_cast<int>(lines.size()) : -1;
+}
+
+double probed_seconds(const std::string& path) {
+    bool ok = false;
+    const auto lines = command_lines(
+        "ffprobe -v error -show_entries format=duration -of default=noprint_wrappers=1:nokey=1 '" + path + "'", ok);
+    return ok && lines.size() == 1 ? std::atof(lines[0].c_str()) : -1.0;
 }
 
 }  // namespace testkit

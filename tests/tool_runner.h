@@ -52,4 +52,11 @@ void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
+// ffmpeg judges written streams; tests that need it skip without it.
+bool have_ffmpeg();
+// The lines ffmpeg prints at level error while it decodes the file, or -1 when it fails.
+int decoding_errors(const std::string& path);
+// The playing time ffprobe gives the file, or -1.
+double probed_seconds(const std::string& path);
+
 }  // namespace testkit
