@@ -2,11 +2,12 @@
 // length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is not
 // defined, Layer II when it is). The target length is chosen by the input's size.
 //
-// What every run must hold: each frame of the walk starts with a header of the stream
-// whose length is the frame's; a walk through a buffer of a few frames finds the same
-// frames as the pass's; and the output is exactly those frames, in
-// order, each written 0, 1 or 2 times as the schedule says (once each without a
-// target), as many as the pass reports.
+// What every run must hold: each unit of the walk (a frame, or an E-AC-3 frame with
+// the substream frames that carry it on) starts with a header of the stream and has
+// the length its frames' headers give; a walk through a buffer of a few units finds
+// the same units as the pass's; and the output is exactly those units, in order, each
+// written 0, 1 or 2 times as the schedule says (once each without a target), as many
+// as the pass reports.
 #include <sys/mman.h>
 #include <unistd.h>
 
