@@ -205,6 +205,12 @@ std::vector<Bytes> split_frames(
     return frames;
 }
 
+Bytes surround_unit(bool ac3_core, unsigned dependents, std::uint32_t i) {
+    Bytes unit = ac3_core ? ac3_frame(Ac3Header{}, i) : eac3_frame(Eac3Header{}, i);
+    for (unsigned d = 0; d < dependents; ++d) append(unit, eac3_frame(dependent_substream(512), i));
+    return unit;
+}
+
 namespace {
 
 // Length of an AC-3 frame (bsid up to 10) or an E-AC-3 frame (by frmsiz), or 0.

@@ -50,6 +50,9 @@ struct Eac3Header {
 Bytes eac3_frame(const Eac3Header& header, std::uint32_t index);
 // A dependent substream frame of `frame_bytes` for a unit of 6 blocks at fscod.
 Eac3Header dependent_substream(unsigned frame_bytes, unsigned fscod = 0);
+// A 7.1-shaped unit number i: an AC-3 (448 kbit/s) or E-AC-3 (768 bytes) 5.1 frame at
+// 48 kHz, then `dependents` dependent frames of 512 bytes.
+Bytes surround_unit(bool ac3_core, unsigned dependents, std::uint32_t i);
 // Splits a stream of AC-3 and E-AC-3 frames into units: a first frame with the
 // dependent and further substream frames that follow it.
 std::vector<Bytes> split_ac3_units(const Bytes& stream);
