@@ -74,9 +74,7 @@ LengthEstimate estimate_length(std::FILE* input, const RunOptions& options,
     if (file_bytes < static_cast<std::int64_t>(probe_buffer_size)) {
         fail_with_path("Error in reading file %s\n", options.input_path);
     }
-    std::uint8_t buffer[stream_buffer_size];
-    FrameWalk walk = start_walk(input, options.input_path, format, *tool.syntax, file_bytes,
-                                buffer, sizeof buffer);
+    FrameWalk walk = start_walk(input, options.input_path, format, *tool.syntax, file_bytes);
     const LengthEstimate estimate = compute_length_estimate(
         file_bytes, summarize_stream(walk), options.target_seconds, format);
     print_length_report(estimate, format);

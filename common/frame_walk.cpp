@@ -3,7 +3,13 @@
 // mixed frame lengths and padding need nothing special; lost or foreign bytes between
 // frames are stepped over up to the next frame that its successor (or the frame's own
 // check) confirms.
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "lenfit.h"
@@ -61,35 +67,74 @@ namespace {
     fail_with_path("Error in reading file %s\n", *walk.path);
 }
 
-// Refills the buffer from `at` on, keeping the bytes from `at` it already holds.
-void refill(FrameWalk& walk, std::int64_t at) {
-    if (walk.release != nullptr) walk.release(walk.release_context);
-    const std::int64_t held_end = walk.base + static_cast<std::int64_t>(walk.filled);
-    std::size_t kept = 0;
-    if (at >= walk.base && at <= held_end) {
-        kept = static_cast<std::size_t>(held_end - at);
-        std::memmove(walk.buffer, walk.buffer + (at - walk.base), kept);
-    } else if (fseeko(walk.file, static_cast<off_t>(at), SEEK_SET) != 0) {
-        fail_reading(walk);
+std::size_t page_size() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+// A mapped page whose bytes the file no longer holds (someone cut the file short while
+// the walk ran) raises SIGBUS when read. Such a page reads as zeros instead, which start
+// no frame, and the walk ends the run once it sees the file shorter than measured.
+// Any other SIGBUS keeps its default action.
+void read_lost_page_as_zeros(int, siginfo_t* info, void*) {
+    if (info->si_code != BUS_ADRERR) {
+        signal(SIGBUS, SIG_DFL);  // the access faults again and ends the process
+        return;
     }
-    walk.base = at;
-    walk.filled = kept;
-    const std::int64_t unread = walk.file_bytes - (at + static_cast<std::int64_t>(kept));
-    const std::size_t wanted = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(walk.capacity - kept), unread));
-    // The size was measured before the walk: a short read is a failed read, or a file
-    // that shrank under us.
-    if (std::fread(walk.buffer + kept, 1, wanted, walk.file) != wanted) fail_reading(walk);
-    walk.filled += wanted;
+    const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(info->si_addr) & ~(page_size() - 1);
+    if (mmap(reinterpret_cast<void*>(page), page_size(), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+             0) == MAP_FAILED) {
+        signal(SIGBUS, SIG_DFL);
+    }
 }
 
-// Makes the bytes from `at` on stand in the buffer, `count` of them or all the file
+void read_lost_pages_as_zeros() {
+    struct sigaction action = {};
+    action.sa_sigaction = read_lost_page_as_zeros;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, nullptr);
+}
+
+// Whether the file still holds every byte measured before the walk: checked before the
+// bytes of a window are written anywhere, so that no page read as zeros is copied.
+void check_file_is_whole(const FrameWalk& walk) {
+    struct stat status;
+    if (fstat(fileno(walk.file), &status) != 0 || status.st_size < walk.file_bytes) fail_reading(walk);
+}
+
+// Lets the window go, once whatever points into it is done with.
+void unmap_window(FrameWalk& walk) {
+    if (walk.mapped == nullptr) return;
+    check_file_is_whole(walk);
+    if (walk.release != nullptr) walk.release(walk.release_context);
+    munmap(const_cast<std::uint8_t*>(walk.mapped), walk.filled);
+    walk.mapped = nullptr;
+    walk.filled = 0;
+}
+
+// Maps the window from the page that holds `at` on.
+void map_window(FrameWalk& walk, std::int64_t at) {
+    unmap_window(walk);
+    const auto start = at - at % static_cast<std::int64_t>(page_size());
+    const std::size_t length =
+        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(walk.window), walk.file_bytes - start));
+    // Mapping every page at once costs less than a fault every few pages, and lets the
+    // walk's prefetches land.
+    void* window = mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fileno(walk.file),
+                        static_cast<off_t>(start));
+    if (window == MAP_FAILED) fail_reading(walk);
+    walk.mapped = static_cast<const std::uint8_t*>(window);
+    walk.base = start;
+    walk.filled = length;
+}
+
+// Makes the bytes from `at` on stand in the window, `count` of them or all the file
 // has left; returns where they stand and sets n to how many there are.
 const std::uint8_t* bytes_at(FrameWalk& walk, std::int64_t at, std::size_t count, std::size_t& n) {
     const std::int64_t end = std::min(at + static_cast<std::int64_t>(count), walk.file_bytes);
-    if (at < walk.base || end > walk.base + static_cast<std::int64_t>(walk.filled)) refill(walk, at);
+    if (walk.mapped == nullptr || at < walk.base || end > walk.base + static_cast<std::int64_t>(walk.filled)) {
+        map_window(walk, at);
+    }
     n = static_cast<std::size_t>(end - at);
-    return walk.buffer + (at - walk.base);
+    return walk.mapped + (at - walk.base);
 }
 
 // The first position from `from` on where a confirmed frame starts, or -1.
@@ -99,7 +144,7 @@ std::int64_t next_confirmed_frame(FrameWalk& walk, std::int64_t from) {
     while (q < walk.file_bytes) {
         std::size_t n = 0;
         const std::uint8_t* at_q = bytes_at(walk, q, syntax.window_bytes, n);
-        // Every position whose window lies in the buffer is searched in one go.
+        // Every position whose frame window lies in the mapped window is searched in one go.
         const std::int64_t held_end = walk.base + static_cast<std::int64_t>(walk.filled);
         const std::int64_t limit = held_end == walk.file_bytes
                                        ? held_end
@@ -119,7 +164,7 @@ std::int64_t next_confirmed_frame(FrameWalk& walk, std::int64_t from) {
 }
 
 // Whether a confirmed frame starts inside the `length` bytes of the frame at `frame`,
-// of which n stand in the buffer (two windows, or all the file has left).
+// of which n stand in the mapped window (two frame windows, or all the file has left).
 bool confirmed_frame_inside(const FrameWalk& walk, const std::uint8_t* frame, std::size_t n,
                             std::int64_t frame_at, std::uint32_t length) {
     for (std::uint32_t offset = 1; offset < length; ++offset) {
@@ -148,23 +193,26 @@ std::uint32_t frame_taken_at(const FrameWalk& walk, const std::uint8_t* here, st
 }  // namespace
 
 FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
-                     const FrameSyntax& syntax, std::int64_t file_bytes, std::uint8_t* buffer,
-                     std::size_t capacity) {
+                     const FrameSyntax& syntax, std::int64_t file_bytes, std::size_t window) {
+    read_lost_pages_as_zeros();
     FrameWalk walk;
     walk.file = file;
     walk.path = &path;
     walk.syntax = &syntax;
     walk.stream_key = format.stream_key;
     walk.file_bytes = file_bytes;
-    walk.buffer = buffer;
-    walk.capacity = capacity;
+    // Room for a unit and every candidate unit that starts inside it, wherever in its
+    // first page the unit starts.
+    const std::size_t page = page_size();
+    const std::size_t least = 2 * syntax.window_bytes + page;
+    walk.window = (std::max(window, least) + page - 1) / page * page;
     walk.position = format.first_frame_offset;
-    // Nothing is held yet: the first look reads from the first frame on.
-    walk.base = -1;
     return walk;
 }
 
 bool next_frame(FrameWalk& walk, WalkStep& step) {
+    // How many units ahead the walk asks for the header it will read.
+    constexpr std::size_t ahead = 16;
     step.damaged_bytes = 0;
     while (walk.position < walk.file_bytes) {
         const std::int64_t at = walk.position;
@@ -173,16 +221,21 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
         const std::uint8_t* here = bytes_at(walk, at, 2 * walk.syntax->window_bytes, n);
         const std::uint32_t length = frame_taken_at(walk, here, n);
         if (length > 0) {
+            // The headers are all the walk reads of most pages: ask for the header a
+            // few units on while this one is handled, as units mostly keep their length.
+            const auto later = static_cast<std::size_t>(at - walk.base) + ahead * length;
+            if (later < walk.filled) __builtin_prefetch(walk.mapped + later);
             step.frame = here;
             step.length = length;
             walk.position += length;
             return true;
         }
         const std::int64_t next = next_confirmed_frame(walk, at + 1);
-        if (next < 0) return false;  // the rest is trailing junk
+        if (next < 0) break;  // the rest is trailing junk
         step.damaged_bytes += next - at;
         walk.position = next;
     }
+    unmap_window(walk);
     return false;
 }
 

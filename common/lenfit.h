@@ -159,23 +159,25 @@ std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
                                      std::int64_t to_end, const FrameSyntax& syntax,
                                      std::uint32_t stream_key);
 
-// Walks the frames of a file from its first frame on, reading it front to back in
-// large blocks into `buffer`. A frame that is not confirmed is taken all the same when
-// it is whole, passes the frame check and no confirmed frame starts inside it; every
-// other byte up to the next confirmed frame is damage, and after the last frame,
-// trailing junk.
+// Walks the units of a file from its first frame on, front to back, through a window
+// of the file mapped into memory: only the headers are looked at (a unit's CRC only
+// where nothing else confirms it), so the bytes are never copied to look at them, and
+// the pass writes straight from the mapping. A unit that is not confirmed is taken all
+// the same when it is whole, passes the frame check and no confirmed frame starts
+// inside it; every other byte up to the next confirmed frame is damage, and after the
+// last unit, trailing junk.
 struct FrameWalk {
     std::FILE* file = nullptr;
     const std::string* path = nullptr;
     const FrameSyntax* syntax = nullptr;
     std::uint32_t stream_key = 0;
     std::int64_t file_bytes = 0;
-    std::uint8_t* buffer = nullptr;
-    std::size_t capacity = 0;
-    std::int64_t base = 0;      // file offset of buffer[0]
-    std::size_t filled = 0;
-    std::int64_t position = 0;  // where the next frame or damage begins
-    // Called before the buffer's bytes move: pointers into it end there.
+    std::size_t window = 0;              // bytes mapped at a time, whole pages
+    const std::uint8_t* mapped = nullptr;  // the window, or nullptr
+    std::int64_t base = 0;               // file offset of mapped[0]
+    std::size_t filled = 0;              // bytes of the window
+    std::int64_t position = 0;           // where the next unit or damage begins
+    // Called before the window moves or is let go: pointers into it end there.
     void (*release)(void* context) = nullptr;
     void* release_context = nullptr;
 };
@@ -183,20 +185,24 @@ struct FrameWalk {
 struct WalkStep {
     const std::uint8_t* frame = nullptr;  // valid until the next step or release
     std::uint32_t length = 0;
-    std::int64_t damaged_bytes = 0;       // left out right before this frame
+    std::int64_t damaged_bytes = 0;       // left out right before this unit
 };
 
+// Large enough that the window moves seldom, small enough that memory stays small: a
+// unit is at most a few ten thousand bytes.
+constexpr std::size_t stream_window_size = 2 * 1024 * 1024;
+
+// `window` is rounded up to whole pages, and to at least what a unit and its
+// neighbours take.
 FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
-                     const FrameSyntax& syntax, std::int64_t file_bytes, std::uint8_t* buffer,
-                     std::size_t capacity);
-// The next frame taken, or false at the end, where walk.position is the end of the
-// stream. A read that fails ends the run with "Error in reading file".
+                     const FrameSyntax& syntax, std::int64_t file_bytes,
+                     std::size_t window = stream_window_size);
+// The next unit taken, or false at the end, where walk.position is the end of the
+// stream and the window is let go. A file that cannot be mapped, or that got shorter
+// than file_bytes, ends the run with "Error in reading file".
 bool next_frame(FrameWalk& walk, WalkStep& step);
 // Walks the whole stream and counts what it holds.
 WalkSummary summarize_stream(FrameWalk& walk);
-
-// Large enough that reads and writes are few; a frame is at most a few thousand bytes.
-constexpr std::size_t stream_buffer_size = 512 * 1024;
 
 // ---- length estimate
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,

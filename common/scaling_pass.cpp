@@ -18,9 +18,9 @@ namespace {
 // Spans queued for one gathered write.
 constexpr std::size_t max_spans = 256;
 
-// The output. Frames are never copied: the writer queues spans of the walk's buffer
-// (one span for a run of frames copied once, a second one for a frame written twice)
-// and writes them with one gathered write before the input buffer is refilled.
+// The output. Frames are never copied: the writer queues spans of the walk's mapped
+// window (one span for a run of frames copied once, a second one for a frame written
+// twice) and writes them with one gathered write before the window moves.
 struct StreamWriter {
     int file;
     const std::string* path;
@@ -117,12 +117,10 @@ FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t frame_number) {
 FrameSchedule run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& options,
                                const StreamFormat& format, const LengthEstimate& estimate,
                                const FormatTool& tool) {
-    std::uint8_t buffer[stream_buffer_size];
     StreamWriter writer{fileno(output), &options.output_path, {}};
-    FrameWalk walk = start_walk(input, options.input_path, format, *tool.syntax,
-                                estimate.file_bytes, buffer, sizeof buffer);
-    // The writer's spans point into the walk's buffer: they are written out before
-    // the buffer is refilled.
+    FrameWalk walk = start_walk(input, options.input_path, format, *tool.syntax, estimate.file_bytes);
+    // The writer's spans point into the walk's window: they are written out before it
+    // moves.
     walk.release = release_spans;
     walk.release_context = &writer;
 

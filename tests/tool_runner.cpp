@@ -1,6 +1,7 @@
 #include "tool_runner.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,6 +90,15 @@ Bytes read_file(const std::string& path) {
 bool file_exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
+}
+
+std::FILE* memory_file(const Bytes& bytes) {
+    const int fd = memfd_create("lenfit-test-input", 0);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
+        lseek(fd, 0, SEEK_SET) != 0) {
+        throw std::runtime_error("memfd failed");
+    }
+    return fdopen(fd, "rb");
 }
 
 bool have_ffmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }

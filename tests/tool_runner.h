@@ -49,6 +49,9 @@ struct ToolFiles {
 };
 
 void write_file(const std::string& path, const Bytes& bytes);
+// A file in memory holding bytes, open for reading at its start, as the tools open
+// their input: it has a descriptor and can be mapped.
+std::FILE* memory_file(const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 

@@ -9,6 +9,7 @@
 #include "ac3/ac3_format.h"
 #include "mp2/mp2_format.h"
 #include "stream_builder.h"
+#include "tool_runner.h"
 
 namespace {
 
@@ -37,9 +38,9 @@ lenfit::StreamFormat format_of(const lenfit::FormatTool& tool, const std::uint8_
                                       : lenfit::layer2_stream_format(header, at);
 }
 
-Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t capacity = lenfit::stream_buffer_size) {
+Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t window = lenfit::stream_window_size) {
     Walked walked;
-    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
+    std::FILE* input = testkit::memory_file(file);
     lenfit::ProbeBuffer probe{};
     std::size_t header_at = 0;
     const std::int64_t first = tool.first_frame(input, probe, header_at);
@@ -49,8 +50,7 @@ Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t capac
                                                     static_cast<std::uint32_t>(first));
     const std::string path = "stream";
     const auto size = static_cast<std::int64_t>(file.size());
-    std::vector<std::uint8_t> buffer(capacity);
-    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, *tool.syntax, size, buffer.data(), capacity);
+    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
     lenfit::WalkStep step;
     while (lenfit::next_frame(frames, step)) {
         const auto offset = static_cast<std::size_t>(frames.position) - step.length;
@@ -59,7 +59,7 @@ Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t capac
         walked.frames.push_back({offset, step.length, step.damaged_bytes});
     }
     walked.end = frames.position;
-    lenfit::FrameWalk again = lenfit::start_walk(input, path, format, *tool.syntax, size, buffer.data(), capacity);
+    lenfit::FrameWalk again = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
     walked.summary = lenfit::summarize_stream(again);
     std::fclose(input);
     return walked;
@@ -170,8 +170,8 @@ TEST(Layer2Walk, CountsPaddedFramesAndBitratesOfOneStream) {
     EXPECT_EQ(walked.summary.damaged_bytes, static_cast<std::int64_t>(frames[25].size()));
 }
 
-TEST(Walk, TheBufferSizeChangesNothing) {
-    // Damage longer than the buffer, frames across every refill.
+TEST(Walk, TheWindowSizeChangesNothing) {
+    // Damage longer than the window, frames across every move of it.
     Bytes file = testkit::ac3_frames(30, ac3_at(2, 1));
     testkit::append(file, testkit::junk(40000, 3));
     testkit::append(file, testkit::ac3_frames(70, [](std::size_t i) { return ac3_at(static_cast<unsigned>(i % 38), 7); }));
@@ -179,25 +179,32 @@ TEST(Walk, TheBufferSizeChangesNothing) {
     const Walked reference = walk(file, lenfit::ac3_tool);
     ASSERT_EQ(reference.summary.frames, 99u);
     const std::size_t window = lenfit::ac3_frame_syntax.window_bytes;
-    for (std::size_t capacity : {2 * window, 2 * window + 1, 3 * window + 7, 5 * window}) {
-        const Walked small = walk(file, lenfit::ac3_tool, capacity);
-        EXPECT_EQ(small.frames, reference.frames) << capacity;
-        EXPECT_EQ(small.end, reference.end) << capacity;
+    // The smallest window the walk takes, and a few pages more.
+    for (std::size_t size : {std::size_t{0}, 2 * window + 3 * 4096 + 1, 3 * window + 7, 5 * window}) {
+        const Walked small = walk(file, lenfit::ac3_tool, size);
+        EXPECT_EQ(small.frames, reference.frames) << size;
+        EXPECT_EQ(small.end, reference.end) << size;
     }
 }
 
 TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
+    // Cut short by a byte, the mapped last page reads as zeros; by pages, reading them
+    // would raise SIGBUS.
     const Bytes file = testkit::ac3_frames(10, Ac3Header{});
-    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb");
     const lenfit::StreamFormat format = lenfit::ac3_stream_format(file.data(), file.size(), 0);
     const std::string path = "stream";
-    std::vector<std::uint8_t> buffer(lenfit::stream_buffer_size);
-    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
-                                                  static_cast<std::int64_t>(file.size()) + 1, buffer.data(),
-                                                  buffer.size());
-    lenfit::WalkStep step;
-    EXPECT_EXIT(lenfit::next_frame(frames, step), ::testing::ExitedWithCode(1), "");
-    std::fclose(input);
+    for (std::int64_t missing : {1, 3 * 4096}) {
+        std::FILE* input = testkit::memory_file(file);
+        lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
+                                                      static_cast<std::int64_t>(file.size()) + missing);
+        const auto walk_to_the_end = [&] {
+            lenfit::WalkStep step;
+            while (lenfit::next_frame(frames, step)) {
+            }
+        };
+        EXPECT_EXIT(walk_to_the_end(), ::testing::ExitedWithCode(1), "") << missing;
+        std::fclose(input);
+    }
 }
 
 }  // namespace

@@ -49,15 +49,20 @@ std::vector<std::uint8_t> read_all(int fd) {
     return bytes;
 }
 
-// The frames of the walk, through a buffer small enough to be refilled every few frames.
+// The input as the tools open a file: with a descriptor, so that it can be mapped.
+std::FILE* memory_file(const std::uint8_t* data, std::size_t size) {
+    const int fd = memfd_create("lenfit-fuzz-input", 0);
+    if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0) std::abort();
+    return fdopen(fd, "rb");
+}
+
+// The units of the walk, through the smallest window the walk takes, or a few pages
+// more, so that it moves every few units.
 std::vector<Frame> walk_frames(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format) {
-    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    if (input == nullptr) std::abort();
-    const std::size_t capacity = 4 * tool.syntax->window_bytes + size % 4099;
-    std::vector<std::uint8_t> buffer(capacity);
+    std::FILE* input = memory_file(data, size);
     const std::string path = "fuzz input";
-    lenfit::FrameWalk walk = lenfit::start_walk(input, path, format, *tool.syntax,
-                                                static_cast<std::int64_t>(size), buffer.data(), capacity);
+    lenfit::FrameWalk walk = lenfit::start_walk(input, path, format, *tool.syntax, static_cast<std::int64_t>(size),
+                                                size % 5 * 4096);
     std::vector<Frame> frames;
     std::size_t end = format.first_frame_offset;
     lenfit::WalkStep step;
@@ -103,8 +108,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Shorter inputs end the run after the description, by design.
     if (size < lenfit::probe_buffer_size) return 0;
-    std::FILE* input = fmemopen(const_cast<std::uint8_t*>(data), size, "rb");
-    if (input == nullptr) return 0;
+    std::FILE* input = memory_file(data, size);
     lenfit::ProbeBuffer buffer{};
     std::size_t header_at = 0;
     const std::int64_t first = tool.first_frame(input, buffer, header_at);
