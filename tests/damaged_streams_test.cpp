@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ostream>
 #include <random>
 #include <string>
 
@@ -253,7 +254,19 @@ std::vector<std::string> arguments(const DamagedStream& stream, double factor, c
 
 std::string tool_for(const DamagedStream& stream) { return stream.ac3 ? AC3LENFIT_PATH : MP2LENFIT_PATH; }
 
+// Test names and failures name the family, not its bytes.
+void PrintTo(const DamagedStream& stream, std::ostream* out) { *out << stream.name; }
+
 class DamagedStreams : public ::testing::TestWithParam<DamagedStream>, protected testkit::ToolFiles {};
+// The families of real encoder output, which a decoder can judge.
+class DecodedStreams : public DamagedStreams {};
+
+std::vector<DamagedStream> decodable_streams() {
+    std::vector<DamagedStream> streams = damaged_streams();
+    streams.erase(std::remove_if(streams.begin(), streams.end(), [](const DamagedStream& s) { return s.built; }),
+                  streams.end());
+    return streams;
+}
 
 TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
     const DamagedStream& stream = GetParam();
@@ -279,10 +292,9 @@ TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
     }
 }
 
-TEST_P(DamagedStreams, EveryOutputDecodesWithoutAnError) {
+TEST_P(DecodedStreams, EveryOutputDecodesWithoutAnError) {
     if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const DamagedStream& stream = GetParam();
-    if (stream.built) GTEST_SKIP() << "built frames carry no audio";
     testkit::write_file(in, stream.file);
     for (double factor : factors) {
         SCOPED_TRACE(factor);
@@ -298,7 +310,9 @@ TEST_P(DamagedStreams, EveryOutputDecodesWithoutAnError) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, DamagedStreams, ::testing::ValuesIn(damaged_streams()),
-                         [](const ::testing::TestParamInfo<DamagedStream>& info) { return info.param.name; });
+std::string family_name(const ::testing::TestParamInfo<DamagedStream>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Families, DamagedStreams, ::testing::ValuesIn(damaged_streams()), family_name);
+INSTANTIATE_TEST_SUITE_P(Families, DecodedStreams, ::testing::ValuesIn(decodable_streams()), family_name);
 
 }  // namespace

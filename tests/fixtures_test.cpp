@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "stream_builder.h"
@@ -34,6 +35,8 @@ const Fixture fixtures[] = {
     {"eac3_44k_stereo_64k.eac3", 1536 / 44.1 / 1000}, {"eac3_48k_stereo_1536k.eac3", 0.016},
     {"eac3_48k_stereo_3000k.eac3", 512 / 48.0 / 1000}, {"eac3_48k_stereo_4000k.eac3", 256 / 48.0 / 1000},
 };
+
+void PrintTo(const Fixture& fixture, std::ostream* out) { *out << fixture.name; }
 
 bool is_mp2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
 
