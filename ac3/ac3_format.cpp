@@ -60,9 +60,30 @@ constexpr std::array<std::uint16_t, 256> crc16_table = [] {
     return table;
 }();
 
-bool header_is_measurable(std::uint8_t byte4) {
+constexpr bool header_is_measurable(std::uint8_t byte4) {
     return (byte4 >> 6) != 3 && (byte4 & 0x3Fu) >> 1 < ac3_bitrate_kbps.size();
 }
+
+constexpr bool carries_extra_word(std::uint8_t byte4) { return (byte4 >> 6) == 1 && (byte4 & 1u); }
+
+// Frame length from header byte 4: words = bitrate x 1536 / rate / 16, the fraction
+// dropped (at 44.1 kHz), plus the extra word of an odd frmsizecod at 44.1 kHz.
+constexpr std::uint32_t frame_bytes_of(std::uint8_t byte4) {
+    if (!header_is_measurable(byte4)) return 0;
+    const double bitrate = ac3_bitrate_kbps[(byte4 & 0x3Fu) >> 1];
+    const double rate = ac3_sample_rate_khz[byte4 >> 6];
+    const auto words = static_cast<std::uint32_t>(bitrate * samples_per_ac3_frame / rate * 0.0625);
+    return 2 * words + (carries_extra_word(byte4) ? extra_word_bytes : 0);
+}
+
+// Every header's length worked out once, as the walk measures every frame.
+constexpr std::array<std::uint16_t, 256> frame_bytes_by_byte4 = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned byte4 = 0; byte4 < 256; ++byte4) {
+        table[byte4] = static_cast<std::uint16_t>(frame_bytes_of(static_cast<std::uint8_t>(byte4)));
+    }
+    return table;
+}();
 
 double frame_seconds_at(double rate_khz, unsigned blocks) {
     return (samples_per_block * blocks / rate_khz) / 1000.0;
@@ -95,15 +116,9 @@ bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     return offset + 1 < n && bytes[offset] == 0x0B && bytes[offset + 1] == 0x77;
 }
 
-bool ac3_carries_extra_word(std::uint8_t byte4) { return (byte4 >> 6) == 1 && (byte4 & 1u); }
+bool ac3_carries_extra_word(std::uint8_t byte4) { return carries_extra_word(byte4); }
 
-std::uint32_t ac3_frame_bytes(std::uint8_t byte4) {
-    if (!header_is_measurable(byte4)) return 0;
-    const double bitrate = ac3_bitrate_kbps[(byte4 & 0x3Fu) >> 1];
-    const double rate = ac3_sample_rate_khz[byte4 >> 6];
-    const auto words = static_cast<std::uint32_t>(bitrate * samples_per_ac3_frame / rate * 0.0625);
-    return 2 * words + (ac3_carries_extra_word(byte4) ? extra_word_bytes : 0);
-}
+std::uint32_t ac3_frame_bytes(std::uint8_t byte4) { return frame_bytes_by_byte4[byte4]; }
 
 bool is_eac3(const std::uint8_t* h) { return bsid(h) > highest_ac3_bsid; }
 
