@@ -26,6 +26,13 @@ std::uint32_t stream_single_frame_length(const std::uint8_t* bytes, std::size_t 
     return length;
 }
 
+// Whether a unit of the stream starts at bytes: a frame of the stream that carries on
+// no unit. Only its header is looked at.
+bool unit_starts_at(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax, std::uint32_t stream_key) {
+    return stream_single_frame_length(bytes, n, syntax, stream_key) > 0 &&
+           (syntax.continues_unit == nullptr || !syntax.continues_unit(bytes));
+}
+
 }  // namespace
 
 std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
@@ -56,7 +63,8 @@ std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
     const std::uint32_t length = stream_frame_length(bytes, n, syntax, stream_key);
     if (length == 0 || length > to_end || length > n) return 0;
     if (length == to_end) return length;
-    if (stream_frame_length(bytes + length, n - length, syntax, stream_key) > 0) return length;
+    // The next unit's first header confirms this one; its own frames need not be here.
+    if (unit_starts_at(bytes + length, n - length, syntax, stream_key)) return length;
     if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return length;
     return 0;
 }

@@ -84,11 +84,10 @@ Bytes eac3_frame(const Eac3Header& header, std::uint32_t index) {
     return frame;
 }
 
-Eac3Header dependent_substream(unsigned frame_bytes, unsigned fscod) {
+Eac3Header dependent_substream(unsigned frame_bytes) {
     Eac3Header header;
     header.strmtyp = 1;
     header.frame_bytes = frame_bytes;
-    header.fscod = fscod;
     header.acmod = 2;  // the two back channels of 7.1
     header.lfeon = 0;
     return header;

@@ -48,8 +48,8 @@ struct Eac3Header {
 };
 // A whole E-AC-3 frame with the same body as ac3_frame and a passing CRC.
 Bytes eac3_frame(const Eac3Header& header, std::uint32_t index);
-// A dependent substream frame of `frame_bytes` for a unit of 6 blocks at fscod.
-Eac3Header dependent_substream(unsigned frame_bytes, unsigned fscod = 0);
+// A dependent substream frame of `frame_bytes` for a unit of 6 blocks at 48 kHz.
+Eac3Header dependent_substream(unsigned frame_bytes);
 // A 7.1-shaped unit number i: an AC-3 (448 kbit/s) or E-AC-3 (768 bytes) 5.1 frame at
 // 48 kHz, then `dependents` dependent frames of 512 bytes.
 Bytes surround_unit(bool ac3_core, unsigned dependents, std::uint32_t i);
