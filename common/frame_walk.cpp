@@ -118,12 +118,16 @@ void unmap_window(FrameWalk& walk) {
     walk.filled = 0;
 }
 
-// Maps the window from the page that holds `at` on.
+// Maps the window that holds `at`: from the last multiple of the window size at or
+// before it, the window size and the reach after it. Windows that start on such
+// multiples map a large page-cache folio whole, which costs a fraction of mapping it
+// piece by piece, and the reach lets every unit that starts in one window be read from
+// it alone.
 void map_window(FrameWalk& walk, std::int64_t at) {
     unmap_window(walk);
-    const auto start = at - at % static_cast<std::int64_t>(page_size());
-    const std::size_t length =
-        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(walk.window), walk.file_bytes - start));
+    const auto start = at - at % static_cast<std::int64_t>(walk.window);
+    const std::size_t length = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(walk.window + walk.reach), walk.file_bytes - start));
     // Mapping every page at once costs less than a fault every few pages, and lets the
     // walk's prefetches land.
     void* window = mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fileno(walk.file),
@@ -209,11 +213,10 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
     walk.syntax = &syntax;
     walk.stream_key = format.stream_key;
     walk.file_bytes = file_bytes;
-    // Room for a unit and every candidate unit that starts inside it, wherever in its
-    // first page the unit starts.
     const std::size_t page = page_size();
-    const std::size_t least = 2 * syntax.window_bytes + page;
-    walk.window = (std::max(window, least) + page - 1) / page * page;
+    walk.window = std::max<std::size_t>((window + page - 1) / page * page, page);
+    // Room for a unit and every candidate unit that starts inside it.
+    walk.reach = (2 * syntax.window_bytes + page - 1) / page * page;
     walk.position = format.first_frame_offset;
     return walk;
 }

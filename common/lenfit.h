@@ -172,7 +172,8 @@ struct FrameWalk {
     const FrameSyntax* syntax = nullptr;
     std::uint32_t stream_key = 0;
     std::int64_t file_bytes = 0;
-    std::size_t window = 0;              // bytes mapped at a time, whole pages
+    std::size_t window = 0;              // windows start on multiples of it, whole pages
+    std::size_t reach = 0;               // bytes mapped past the window's end
     const std::uint8_t* mapped = nullptr;  // the window, or nullptr
     std::int64_t base = 0;               // file offset of mapped[0]
     std::size_t filled = 0;              // bytes of the window
@@ -189,11 +190,12 @@ struct WalkStep {
 };
 
 // Large enough that the window moves seldom, small enough that memory stays small: a
-// unit is at most a few ten thousand bytes.
+// unit is at most a few ten thousand bytes. It is the size of the largest page-cache
+// folio on x86-64, which a window that starts on a multiple of it maps whole.
 constexpr std::size_t stream_window_size = 2 * 1024 * 1024;
 
-// `window` is rounded up to whole pages, and to at least what a unit and its
-// neighbours take.
+// `window` is rounded up to whole pages; each mapping holds it and the reach that a
+// unit and its neighbours take past it.
 FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
                      const FrameSyntax& syntax, std::int64_t file_bytes,
                      std::size_t window = stream_window_size);
