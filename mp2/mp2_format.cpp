@@ -30,6 +30,26 @@ constexpr std::array<const char*, 4> channel_texts = {"stereo, ", "stereo, ", "d
 int bitrate_of(const std::uint8_t* h) { return layer2_bitrate_kbps[id_bit(h)][bitrate_index(h)]; }
 double rate_of(const std::uint8_t* h) { return layer2_sample_rate_khz[id_bit(h)][sampling_frequency(h)]; }
 
+// Frame length from the ID bit and header byte 2 (bitrate_index, sampling_frequency,
+// padding_bit): 144 bytes per kbit/s at 1 kHz, the fraction dropped, plus the padding
+// byte; 0 for free format, a forbidden bitrate or a reserved frequency.
+constexpr std::uint32_t frame_bytes_of(unsigned id, std::uint8_t byte2) {
+    const int bitrate = layer2_bitrate_kbps[id][byte2 >> 4];
+    const double rate = layer2_sample_rate_khz[id][(byte2 >> 2) & 3u];
+    if (bitrate == 0 || rate == 0.0) return 0;
+    return static_cast<std::uint32_t>(bytes_per_kbps_khz * bitrate / rate) + ((byte2 >> 1) & 1u);
+}
+
+// Every header's length worked out once, as the walk measures every frame: indexed by
+// the ID bit and the upper seven bits of byte 2.
+constexpr std::array<std::uint16_t, 256> frame_bytes_by_id_and_byte2 = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned index = 0; index < 256; ++index) {
+        table[index] = static_cast<std::uint16_t>(frame_bytes_of(index >> 7, static_cast<std::uint8_t>(index << 1)));
+    }
+    return table;
+}();
+
 // The longest Layer II frame (384 kbit/s at 32 kHz, padded) and the next header.
 constexpr std::size_t layer2_window_bytes = 1729 + 3;
 
@@ -57,10 +77,7 @@ bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset
 }
 
 std::uint32_t layer2_frame_bytes(const std::uint8_t* h) {
-    const int bitrate = bitrate_of(h);
-    const double rate = rate_of(h);
-    if (bitrate == 0 || rate == 0.0) return 0;
-    return static_cast<std::uint32_t>(bytes_per_kbps_khz * bitrate / rate) + padding_bit(h);
+    return frame_bytes_by_id_and_byte2[id_bit(h) << 7 | h[2] >> 1];
 }
 
 std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
