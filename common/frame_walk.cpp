@@ -112,8 +112,11 @@ void check_file_is_whole(const FrameWalk& walk) {
 void unmap_window(FrameWalk& walk) {
     if (walk.mapped == nullptr) return;
     check_file_is_whole(walk);
-    if (walk.release != nullptr) walk.release(walk.release_context);
-    munmap(const_cast<std::uint8_t*>(walk.mapped), walk.filled);
+    if (walk.release != nullptr) {
+        walk.release(walk.release_context, walk.mapped, walk.filled);
+    } else {
+        unmap_released_window(walk.mapped, walk.filled);
+    }
     walk.mapped = nullptr;
     walk.filled = 0;
 }
@@ -203,6 +206,10 @@ std::uint32_t frame_taken_at(const FrameWalk& walk, const std::uint8_t* here, st
 }
 
 }  // namespace
+
+void unmap_released_window(const std::uint8_t* window, std::size_t length) {
+    munmap(const_cast<std::uint8_t*>(window), length);
+}
 
 FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
                      const FrameSyntax& syntax, std::int64_t file_bytes, std::size_t window) {

@@ -178,8 +178,10 @@ struct FrameWalk {
     std::int64_t base = 0;               // file offset of mapped[0]
     std::size_t filled = 0;              // bytes of the window
     std::int64_t position = 0;           // where the next unit or damage begins
-    // Called before the window moves or is let go: pointers into it end there.
-    void (*release)(void* context) = nullptr;
+    // Called when the window moves or is let go, with its bytes: it unmaps them, at once
+    // or once done with them. Without it the walk unmaps them at once. Pointers into the
+    // window are the callee's from then on.
+    void (*release)(void* context, const std::uint8_t* window, std::size_t length) = nullptr;
     void* release_context = nullptr;
 };
 
@@ -203,6 +205,8 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
 // stream and the window is let go. A file that cannot be mapped, or that got shorter
 // than file_bytes, ends the run with "Error in reading file".
 bool next_frame(FrameWalk& walk, WalkStep& step);
+// Unmaps a window that the walk let go.
+void unmap_released_window(const std::uint8_t* window, std::size_t length);
 // Walks the whole stream and counts what it holds.
 WalkSummary summarize_stream(FrameWalk& walk);
 

@@ -1,13 +1,19 @@
 // The scaling pass: walks the stream's frames once more and copies them, writing every
 // n-th frame twice or leaving it out, as the frame schedule spreads the changes over
 // the stream. Damage between frames is never written; each place is reported where the
-// pass reaches it.
+// pass reaches it. The walk and the writing run on two threads at once: the kernel's
+// copy into the output is most of a pass, and the walk of the next window hides behind
+// it.
 #include <sys/uio.h>
 
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <condition_variable>
+#include <functional>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include "lenfit.h"
 
@@ -15,26 +21,42 @@ namespace lenfit {
 
 namespace {
 
-// Spans queued for one gathered write.
-constexpr std::size_t max_spans = 256;
+// Spans handed to the writing thread at a time: what one gathered write takes.
+constexpr std::size_t max_spans = 1024;
 
-// The output. Frames are never copied: the writer queues spans of the walk's mapped
+// Spans to write, and the window to unmap once they are written (or none).
+struct SpanBatch {
+    iovec spans[max_spans];
+    std::size_t count = 0;
+    const std::uint8_t* window = nullptr;
+    std::size_t window_length = 0;
+};
+
+// The output. Frames are never copied: the pass queues spans of the walk's mapped
 // window (one span for a run of frames copied once, a second one for a frame written
-// twice) and writes them with one gathered write before the window moves.
+// twice), and a thread of the writer's own writes them with gathered writes while the
+// walk goes on, so that walking and writing overlap. Batches are written in the order
+// they are handed over; a window is unmapped after the last batch that points into it.
 struct StreamWriter {
     int file;
     const std::string* path;
-    iovec spans[max_spans];
-    std::size_t count = 0;
+    SpanBatch batches[2];
+    SpanBatch* filling = &batches[0];
+    std::thread thread;
+    // Shared with the writing thread, under the lock.
+    std::mutex lock;
+    std::condition_variable changed;
+    SpanBatch* handed = nullptr;  // being written; the thread sets it back to nullptr
+    bool finished = false;        // nothing more will be handed over
+    bool failed = false;          // a write failed; later batches are not written
 };
 
-void flush(StreamWriter& writer) {
-    iovec* span = writer.spans;
-    std::size_t left = writer.count;
+// Writes every byte of the spans; false when the file takes no more.
+bool write_spans(int file, iovec* span, std::size_t left) {
     while (left > 0) {
-        const ssize_t written = writev(writer.file, span, static_cast<int>(left));
+        const ssize_t written = writev(file, span, static_cast<int>(left));
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) fail_with_path("Error in writing file %s\n", *writer.path);
+        if (written <= 0) return false;
         // A partial write: step over the spans written, then into the next one.
         auto done = static_cast<std::size_t>(written);
         while (left > 0 && done >= span->iov_len) {
@@ -47,22 +69,89 @@ void flush(StreamWriter& writer) {
             span->iov_len -= done;
         }
     }
-    writer.count = 0;
+    return true;
+}
+
+// The writing thread: writes each batch handed over until the pass is finished.
+void write_batches(StreamWriter& writer) {
+    std::unique_lock<std::mutex> guard(writer.lock);
+    for (;;) {
+        writer.changed.wait(guard, [&] { return writer.handed != nullptr || writer.finished; });
+        if (writer.handed == nullptr) return;
+        SpanBatch& batch = *writer.handed;
+        const bool write = !writer.failed;
+        guard.unlock();
+        const bool written = write && write_spans(writer.file, batch.spans, batch.count);
+        if (batch.window != nullptr) unmap_released_window(batch.window, batch.window_length);
+        batch.count = 0;
+        batch.window = nullptr;
+        guard.lock();
+        if (write && !written) writer.failed = true;
+        writer.handed = nullptr;
+        writer.changed.notify_all();
+    }
+}
+
+[[noreturn]] void fail_writing(const StreamWriter& writer) {
+    fail_with_path("Error in writing file %s\n", *writer.path);
+}
+
+// Waits until the writing thread is done with the batch before; ends the run if a
+// write failed.
+void wait_for_writes(StreamWriter& writer, std::unique_lock<std::mutex>& guard) {
+    writer.changed.wait(guard, [&] { return writer.handed == nullptr; });
+    if (writer.failed) fail_writing(writer);
+}
+
+// Hands the spans queued so far to the writing thread, with the window to unmap after
+// them, and goes on filling the other batch.
+void hand_over(StreamWriter& writer, const std::uint8_t* window, std::size_t length) {
+    SpanBatch* batch = writer.filling;
+    batch->window = window;
+    batch->window_length = length;
+    {
+        std::unique_lock<std::mutex> guard(writer.lock);
+        wait_for_writes(writer, guard);
+        writer.handed = batch;
+    }
+    writer.changed.notify_all();
+    writer.filling = batch == &writer.batches[0] ? &writer.batches[1] : &writer.batches[0];
+}
+
+void start_writing(StreamWriter& writer) { writer.thread = std::thread(write_batches, std::ref(writer)); }
+
+// Writes what is left and ends the writing thread; ends the run if a write failed.
+void finish_writing(StreamWriter& writer) {
+    if (writer.filling->count > 0) hand_over(writer, nullptr, 0);
+    {
+        std::unique_lock<std::mutex> guard(writer.lock);
+        writer.changed.wait(guard, [&] { return writer.handed == nullptr; });
+        writer.finished = true;
+    }
+    writer.changed.notify_all();
+    writer.thread.join();
+    if (writer.failed) fail_writing(writer);
 }
 
 void write_bytes(StreamWriter& writer, const std::uint8_t* bytes, std::size_t n) {
-    if (writer.count > 0) {
-        iovec& last = writer.spans[writer.count - 1];
+    SpanBatch& batch = *writer.filling;
+    if (batch.count > 0) {
+        iovec& last = batch.spans[batch.count - 1];
         if (static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len == bytes) {
             last.iov_len += n;
             return;
         }
     }
-    if (writer.count == max_spans) flush(writer);
-    writer.spans[writer.count++] = iovec{const_cast<std::uint8_t*>(bytes), n};
+    if (batch.count == max_spans) {
+        hand_over(writer, nullptr, 0);
+        return write_bytes(writer, bytes, n);
+    }
+    batch.spans[batch.count++] = iovec{const_cast<std::uint8_t*>(bytes), n};
 }
 
-void release_spans(void* writer) { flush(*static_cast<StreamWriter*>(writer)); }
+void release_window(void* writer, const std::uint8_t* window, std::size_t length) {
+    hand_over(*static_cast<StreamWriter*>(writer), window, length);
+}
 
 void copy_frame(FrameSchedule& schedule, StreamWriter& writer, const WalkStep& step) {
     switch (schedule_frame(schedule, ++schedule.frames_read)) {
@@ -117,12 +206,14 @@ FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t frame_number) {
 FrameSchedule run_scaling_pass(std::FILE* input, std::FILE* output, const RunOptions& options,
                                const StreamFormat& format, const LengthEstimate& estimate,
                                const FormatTool& tool) {
-    StreamWriter writer{fileno(output), &options.output_path, {}};
+    StreamWriter writer;
+    writer.file = fileno(output);
+    writer.path = &options.output_path;
     FrameWalk walk = start_walk(input, options.input_path, format, *tool.syntax, estimate.file_bytes);
-    // The writer's spans point into the walk's window: they are written out before it
-    // moves.
-    walk.release = release_spans;
+    // The writer's spans point into the walk's windows: it unmaps each once written.
+    walk.release = release_window;
     walk.release_context = &writer;
+    start_writing(writer);
 
     FrameSchedule schedule = start_schedule(estimate);
     WalkStep step;
@@ -132,7 +223,7 @@ FrameSchedule run_scaling_pass(std::FILE* input, std::FILE* output, const RunOpt
         }
         copy_frame(schedule, writer, step);
     }
-    flush(writer);
+    finish_writing(writer);
     std::fclose(input);
     if (std::fclose(output) != 0) fail_with_path("Error in writing file %s\n", options.output_path);
 

@@ -189,6 +189,24 @@ TEST_F(Mp2Tool, ChangedFramesAreWholeAndInOrder) {
     }
 }
 
+TEST_F(Mp2Tool, ManySmallFramesChangedOftenAreWrittenWholeAcrossWindows) {
+    // 48-byte frames (8 kbit/s at 24 kHz) over 5 MiB: a change every few frames makes
+    // tens of thousands of spans in each 2 MiB window of the input.
+    const std::size_t count = 5 * 1024 * 1024 / 48;
+    const Bytes stream = testkit::mp2_frames(count, mp2_header(0, 1, 1));
+    testkit::write_file(in, stream);
+    const auto input_frames = testkit::split_mp2_frames(stream);
+    const double seconds = static_cast<double>(count) * (1152 / 24.0 / 1000);
+    for (double factor : {0.6, 1.4}) {
+        const RunResult result = run({"-t", std::to_string(seconds * factor), "-o", out, in});
+        ASSERT_EQ(result.status, 0);
+        const auto changes = testkit::compare_frames(input_frames, testkit::split_mp2_frames(testkit::read_file(out)));
+        ASSERT_TRUE(changes.whole) << factor << ": " << changes.problem;
+        EXPECT_NEAR(static_cast<double>(changes.frames_written), static_cast<double>(count) * factor, 1.0) << factor;
+        EXPECT_NE(result.out.find(" in " + std::to_string(changes.frames_written) + " frames.\n"), std::string::npos);
+    }
+}
+
 TEST_F(Mp2Tool, ADamagedFrameIsReportedAndLeftOut) {
     const Bytes stream = testkit::mp2_frames(40, at44k(0));
     Bytes file = stream;
