@@ -10,6 +10,12 @@
 # measures the tools' peak resident memory on a 10 MB and a SIZE_MB input. Prints a table
 # and, as its last lines, the worst tool/cat ratios. Times on shared machines are noisy:
 # this is a report, not a test.
+#
+# Each stream is dropped from the page cache once made, so that the first run reads it
+# from disk, as it would a user's file, rather than finding the pieces the generator
+# wrote. Before every timed run the previous output is deleted and the page cache
+# synced: the run then times reading and writing alone, not the file system freeing
+# (on some mounts, discarding) the blocks of the output it replaces.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mb=${1:-1024}
@@ -55,9 +61,10 @@ for line in "${streams[@]}"; do
   in="$work/$name.$format"
   make "$in" "$format" "$rate" "$bitrate" $((size_mb * 1048576 / rate_bytes))
   length=$(original_seconds "$tool" "$in")
+  sync "$in" && dd if="$in" iflag=nocache count=0 status=none
   shorter=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 0.96 }')
   longer=$(awk -v l="$length" 'BEGIN { printf "%.3f", l * 1.04 }')
-  hyperfine --style none --warmup 1 --runs "$runs" --prepare sync --export-csv "$work/$name.csv" \
+  hyperfine --style none --warmup 1 --runs "$runs" --prepare "rm -f $work/out; sync" --export-csv "$work/$name.csv" \
     -n cat "cat $in > $work/out" \
     -n estimate "$bin/$tool $in" \
     -n shorter "$bin/$tool -t $shorter -o $work/out $in" \
