@@ -2,15 +2,18 @@
 // share. Each frame is measured by its own header, so bitrate and channel switches,
 // mixed frame lengths and padding need nothing special; lost or foreign bytes between
 // frames are stepped over up to the next frame that its successor (or the frame's own
-// check) confirms.
+// check) confirms. The estimate counts a large stream in two halves at once.
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "lenfit.h"
 
@@ -72,6 +75,7 @@ std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
 namespace {
 
 [[noreturn]] void fail_reading(const FrameWalk& walk) {
+    if (walk.on_read_error != nullptr) walk.on_read_error();
     fail_with_path("Error in reading file %s\n", *walk.path);
 }
 
@@ -257,21 +261,145 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
     return false;
 }
 
-WalkSummary summarize_stream(FrameWalk& walk) {
-    WalkSummary summary;
+namespace {
+
+void count_unit(WalkSummary& summary, const WalkStep& step, const FrameSyntax& syntax) {
+    ++summary.frames;
+    if (step.damaged_bytes > 0) {
+        summary.damaged_bytes += step.damaged_bytes;
+        ++summary.damaged_places;
+    }
+    const std::int32_t bitrate = syntax.bitrate_kbps(step.frame, step.length);
+    if (summary.frames == 1 || bitrate < summary.lowest_bitrate_kbps) summary.lowest_bitrate_kbps = bitrate;
+    if (summary.frames == 1 || bitrate > summary.highest_bitrate_kbps) summary.highest_bitrate_kbps = bitrate;
+    if (syntax.is_long_frame(step.frame)) ++summary.long_frames;
+}
+
+constexpr std::int64_t to_the_end = std::numeric_limits<std::int64_t>::max();
+
+// Counts the units the walk takes until it stands at `until` or past it; true when the
+// stream ended first.
+bool count_units(FrameWalk& walk, WalkSummary& summary, std::int64_t until) {
     WalkStep step;
-    while (next_frame(walk, step)) {
-        ++summary.frames;
-        if (step.damaged_bytes > 0) {
-            summary.damaged_bytes += step.damaged_bytes;
-            ++summary.damaged_places;
-        }
-        const std::int32_t bitrate = walk.syntax->bitrate_kbps(step.frame, step.length);
-        if (summary.frames == 1 || bitrate < summary.lowest_bitrate_kbps) summary.lowest_bitrate_kbps = bitrate;
-        if (summary.frames == 1 || bitrate > summary.highest_bitrate_kbps) summary.highest_bitrate_kbps = bitrate;
-        if (walk.syntax->is_long_frame(step.frame)) ++summary.long_frames;
+    bool ended = false;
+    while (walk.position < until && !ended) {
+        ended = !next_frame(walk, step);
+        if (!ended) count_unit(summary, step, *walk.syntax);
     }
     summary.end = walk.position;
+    return ended;
+}
+
+// Adds the count of the units that follow those of `summary`.
+void add_later_units(WalkSummary& summary, const WalkSummary& later) {
+    summary.end = later.end;
+    if (later.frames == 0) return;
+    if (summary.frames == 0 || later.lowest_bitrate_kbps < summary.lowest_bitrate_kbps) {
+        summary.lowest_bitrate_kbps = later.lowest_bitrate_kbps;
+    }
+    if (summary.frames == 0 || later.highest_bitrate_kbps > summary.highest_bitrate_kbps) {
+        summary.highest_bitrate_kbps = later.highest_bitrate_kbps;
+    }
+    summary.frames += later.frames;
+    summary.damaged_bytes += later.damaged_bytes;
+    summary.damaged_places += later.damaged_places;
+    summary.long_frames += later.long_frames;
+}
+
+// The count of a stream's later half: the units from counted_from on (-1: none).
+struct LaterHalf {
+    std::int64_t counted_from = -1;
+    WalkSummary summary;
+};
+
+// Units the walk of the later half takes before it counts. It starts at the first
+// confirmed frame past the middle; the walk from the front, which may step over damage
+// there otherwise, has these units to fall into step with it.
+constexpr unsigned units_to_fall_into_step = 16;
+
+LaterHalf count_later_half(FrameWalk& walk, std::int64_t middle) {
+    LaterHalf later;
+    const std::int64_t first = next_confirmed_frame(walk, middle);
+    if (first < 0) return later;
+    walk.position = first;
+    WalkStep step;
+    for (unsigned units = 0; units < units_to_fall_into_step && next_frame(walk, step); ++units) {
+    }
+    later.counted_from = walk.position;
+    count_units(walk, later.summary, to_the_end);
+    return later;
+}
+
+// The later half's walk runs in a process of its own: two threads of one process
+// mapping and unmapping windows wait on each other's changes to its memory map, two
+// processes do not. A child that cannot read the file just ends; the walk from the
+// front then walks that half too, and ends the run if it cannot either.
+void end_child() { _exit(1); }
+
+struct Child {
+    pid_t pid = -1;
+    int result = -1;  // read end of the pipe the child sends its LaterHalf through
+};
+
+Child start_later_half(const FrameWalk& walk, std::int64_t middle) {
+    int pipe_ends[2];
+    if (pipe(pipe_ends) != 0) return Child{};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipe_ends[0]);
+        FrameWalk own = walk;
+        own.mapped = nullptr;
+        own.release = nullptr;
+        own.on_read_error = end_child;
+        const LaterHalf later = count_later_half(own, middle);
+        // The child never returns, prints nor flushes what the parent has yet to print.
+        _exit(write(pipe_ends[1], &later, sizeof later) == sizeof later ? 0 : 1);
+    }
+    close(pipe_ends[1]);
+    if (pid < 0) {
+        close(pipe_ends[0]);
+        return Child{};
+    }
+    return Child{pid, pipe_ends[0]};
+}
+
+// The child's count, once it is done; false when it sent none.
+bool receive_later_half(const Child& child, LaterHalf& later) {
+    ssize_t got = 0;
+    do {
+        got = read(child.result, &later, sizeof later);
+    } while (got < 0 && errno == EINTR);
+    close(child.result);
+    int status = 0;
+    while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return got == static_cast<ssize_t>(sizeof later) && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+WalkSummary summarize_stream(FrameWalk& walk, std::int64_t halves_from) {
+    WalkSummary summary;
+    const std::int64_t stream_bytes = walk.file_bytes - walk.position;
+    const std::int64_t middle = walk.position + stream_bytes / 2;
+    const Child child = stream_bytes >= halves_from ? start_later_half(walk, middle) : Child{};
+    if (child.pid < 0) {
+        count_units(walk, summary, to_the_end);
+        return summary;
+    }
+    // The walk goes the same way from wherever it stands: once the walk from the front
+    // stands where the later half's count starts, the rest of its count is that one.
+    bool ended = count_units(walk, summary, middle);
+    LaterHalf later;
+    if (receive_later_half(child, later) && !ended && later.counted_from >= 0) {
+        ended = count_units(walk, summary, later.counted_from);
+        if (!ended && walk.position == later.counted_from) {
+            unmap_window(walk);
+            add_later_units(summary, later.summary);
+            return summary;
+        }
+    }
+    if (!ended) count_units(walk, summary, to_the_end);
     return summary;
 }
 

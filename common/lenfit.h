@@ -183,6 +183,9 @@ struct FrameWalk {
     // window are the callee's from then on.
     void (*release)(void* context, const std::uint8_t* window, std::size_t length) = nullptr;
     void* release_context = nullptr;
+    // Called, where set, when the walk cannot read the file, before the run ends with
+    // "Error in reading file"; it may end the process at once instead.
+    void (*on_read_error)() = nullptr;
 };
 
 struct WalkStep {
@@ -207,8 +210,11 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
 bool next_frame(FrameWalk& walk, WalkStep& step);
 // Unmaps a window that the walk let go.
 void unmap_released_window(const std::uint8_t* window, std::size_t length);
-// Walks the whole stream and counts what it holds.
-WalkSummary summarize_stream(FrameWalk& walk);
+// Streams of at least this many bytes are counted in two halves at once.
+constexpr std::int64_t two_halves_bytes = 32 * 1024 * 1024;
+// Walks the whole stream and counts what it holds; from halves_from bytes of stream on,
+// a second process counts the later half at the same time.
+WalkSummary summarize_stream(FrameWalk& walk, std::int64_t halves_from = two_halves_bytes);
 
 // ---- length estimate
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,

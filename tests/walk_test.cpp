@@ -1,15 +1,32 @@
 // The walk of a stream's frames, on streams built byte by byte: which frames it takes,
-// what it counts as damage and trailing junk, and that the buffer's size changes none
-// of it.
+// what it counts as damage and trailing junk, and that neither the window's size nor
+// counting in two halves changes any of it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
+#include <tuple>
 #include <vector>
 
 #include "ac3/ac3_format.h"
 #include "mp2/mp2_format.h"
 #include "stream_builder.h"
 #include "tool_runner.h"
+
+namespace lenfit {
+
+auto fields(const WalkSummary& s) {
+    return std::tie(s.frames, s.end, s.damaged_bytes, s.damaged_places, s.lowest_bitrate_kbps,
+                    s.highest_bitrate_kbps, s.long_frames);
+}
+bool operator==(const WalkSummary& a, const WalkSummary& b) { return fields(a) == fields(b); }
+void PrintTo(const WalkSummary& s, std::ostream* out) {
+    *out << s.frames << " units to " << s.end << ", " << s.damaged_bytes << " damaged bytes in "
+         << s.damaged_places << " places, " << s.lowest_bitrate_kbps << "-" << s.highest_bitrate_kbps
+         << " kbps, " << s.long_frames << " long";
+}
+
+}  // namespace lenfit
 
 namespace {
 
@@ -61,6 +78,9 @@ Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t windo
     walked.end = frames.position;
     lenfit::FrameWalk again = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
     walked.summary = lenfit::summarize_stream(again);
+    // Counted in two halves at once, whatever its size, the stream counts the same.
+    lenfit::FrameWalk halves = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
+    EXPECT_EQ(lenfit::summarize_stream(halves, 0), walked.summary);
     std::fclose(input);
     return walked;
 }
@@ -185,6 +205,23 @@ TEST(Walk, TheWindowSizeChangesNothing) {
         EXPECT_EQ(small.frames, reference.frames) << size;
         EXPECT_EQ(small.end, reference.end) << size;
     }
+}
+
+TEST(Walk, CountingInTwoHalvesAddsWhatOnlyTheLaterHalfHolds) {
+    // 44.1 kHz: the damage, the lowest and highest bitrates and the long frames lie well
+    // past the middle, where the count of the later half has taken over.
+    Bytes file = testkit::ac3_frames(100, [](std::size_t) { return Ac3Header{1, 20}; });
+    testkit::append(file, testkit::junk(700, 4));
+    testkit::append(file, testkit::ac3_frames(13, [](std::size_t i) {
+                        return Ac3Header{1, i < 5 ? 4u : i < 10 ? 37u : 20u};
+                    }));
+    // The walk helper compares the count in halves with this one.
+    const Walked walked = walk(file, lenfit::ac3_tool);
+    EXPECT_EQ(walked.summary.frames, 113u);
+    EXPECT_EQ(walked.summary.damaged_places, 1u);
+    EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 48);
+    EXPECT_EQ(walked.summary.highest_bitrate_kbps, 640);
+    EXPECT_EQ(walked.summary.long_frames, 5u);
 }
 
 TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
