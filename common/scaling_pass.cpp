@@ -24,31 +24,38 @@ namespace {
 // Spans handed to the writing thread at a time: what one gathered write takes.
 constexpr std::size_t max_spans = 1024;
 
-// Spans to write, and the window to unmap once they are written (or none).
 struct SpanBatch {
     iovec spans[max_spans];
     std::size_t count = 0;
-    const std::uint8_t* window = nullptr;
-    std::size_t window_length = 0;
 };
+
+// Batches in turn: one being written, one waiting for the writing thread, one being
+// filled by the walk.
+constexpr std::uint64_t batch_count = 3;
 
 // The output. Frames are never copied: the pass queues spans of the walk's mapped
 // window (one span for a run of frames copied once, a second one for a frame written
 // twice), and a thread of the writer's own writes them with gathered writes while the
 // walk goes on, so that walking and writing overlap. Batches are written in the order
-// they are handed over; a window is unmapped after the last batch that points into it.
+// they are handed over. The next batch waits while one is written, so the writing
+// thread never waits for the walk to wake up; the walk unmaps a window once every
+// batch that points into it is written, so at most two windows are mapped at a time.
 struct StreamWriter {
     int file;
     const std::string* path;
-    SpanBatch batches[2];
-    SpanBatch* filling = &batches[0];
+    SpanBatch batches[batch_count];  // batch number i is batches[i % batch_count]
     std::thread thread;
-    // Shared with the writing thread, under the lock.
+    // Shared with the writing thread, under the lock; only the walk's thread hands over.
     std::mutex lock;
     std::condition_variable changed;
-    SpanBatch* handed = nullptr;  // being written; the thread sets it back to nullptr
-    bool finished = false;        // nothing more will be handed over
-    bool failed = false;          // a write failed; later batches are not written
+    std::uint64_t handed = 0;   // batches handed over
+    std::uint64_t written = 0;  // of those, the batches written
+    bool finished = false;      // nothing more will be handed over
+    bool failed = false;        // a write failed; later batches are not written
+    // The window handed over last, which the batches up to handed_with_window point into.
+    const std::uint8_t* window = nullptr;
+    std::size_t window_length = 0;
+    std::uint64_t handed_with_window = 0;
 };
 
 // Writes every byte of the spans; false when the file takes no more.
@@ -76,18 +83,16 @@ bool write_spans(int file, iovec* span, std::size_t left) {
 void write_batches(StreamWriter& writer) {
     std::unique_lock<std::mutex> guard(writer.lock);
     for (;;) {
-        writer.changed.wait(guard, [&] { return writer.handed != nullptr || writer.finished; });
-        if (writer.handed == nullptr) return;
-        SpanBatch& batch = *writer.handed;
+        writer.changed.wait(guard, [&] { return writer.written < writer.handed || writer.finished; });
+        if (writer.written == writer.handed) return;
+        SpanBatch& batch = writer.batches[writer.written % batch_count];
         const bool write = !writer.failed;
         guard.unlock();
         const bool written = write && write_spans(writer.file, batch.spans, batch.count);
-        if (batch.window != nullptr) unmap_released_window(batch.window, batch.window_length);
         batch.count = 0;
-        batch.window = nullptr;
         guard.lock();
         if (write && !written) writer.failed = true;
-        writer.handed = nullptr;
+        ++writer.written;
         writer.changed.notify_all();
     }
 }
@@ -96,45 +101,52 @@ void write_batches(StreamWriter& writer) {
     fail_with_path("Error in writing file %s\n", *writer.path);
 }
 
-// Waits until the writing thread is done with the batch before; ends the run if a
+// Waits until the writing thread has written `batches` batches; ends the run if a
 // write failed.
-void wait_for_writes(StreamWriter& writer, std::unique_lock<std::mutex>& guard) {
-    writer.changed.wait(guard, [&] { return writer.handed == nullptr; });
+void wait_for_writes(StreamWriter& writer, std::uint64_t batches) {
+    std::unique_lock<std::mutex> guard(writer.lock);
+    writer.changed.wait(guard, [&] { return writer.written >= batches; });
     if (writer.failed) fail_writing(writer);
 }
 
-// Hands the spans queued so far to the writing thread, with the window to unmap after
-// them, and goes on filling the other batch.
-void hand_over(StreamWriter& writer, const std::uint8_t* window, std::size_t length) {
-    SpanBatch* batch = writer.filling;
-    batch->window = window;
-    batch->window_length = length;
+SpanBatch& filling(StreamWriter& writer) { return writer.batches[writer.handed % batch_count]; }
+
+// Hands the batch being filled to the writing thread, and waits until the next one is
+// free to fill.
+void hand_over(StreamWriter& writer) {
     {
-        std::unique_lock<std::mutex> guard(writer.lock);
-        wait_for_writes(writer, guard);
-        writer.handed = batch;
+        std::lock_guard<std::mutex> guard(writer.lock);
+        ++writer.handed;
     }
     writer.changed.notify_all();
-    writer.filling = batch == &writer.batches[0] ? &writer.batches[1] : &writer.batches[0];
+    if (writer.handed >= batch_count) wait_for_writes(writer, writer.handed - (batch_count - 1));
+}
+
+// Unmaps the window handed over last, once every batch that points into it is written.
+void unmap_written_window(StreamWriter& writer) {
+    if (writer.window == nullptr) return;
+    wait_for_writes(writer, writer.handed_with_window);
+    unmap_released_window(writer.window, writer.window_length);
+    writer.window = nullptr;
 }
 
 void start_writing(StreamWriter& writer) { writer.thread = std::thread(write_batches, std::ref(writer)); }
 
 // Writes what is left and ends the writing thread; ends the run if a write failed.
 void finish_writing(StreamWriter& writer) {
-    if (writer.filling->count > 0) hand_over(writer, nullptr, 0);
+    if (filling(writer).count > 0) hand_over(writer);
     {
-        std::unique_lock<std::mutex> guard(writer.lock);
-        writer.changed.wait(guard, [&] { return writer.handed == nullptr; });
+        std::lock_guard<std::mutex> guard(writer.lock);
         writer.finished = true;
     }
     writer.changed.notify_all();
     writer.thread.join();
+    unmap_written_window(writer);
     if (writer.failed) fail_writing(writer);
 }
 
 void write_bytes(StreamWriter& writer, const std::uint8_t* bytes, std::size_t n) {
-    SpanBatch& batch = *writer.filling;
+    SpanBatch& batch = filling(writer);
     if (batch.count > 0) {
         iovec& last = batch.spans[batch.count - 1];
         if (static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len == bytes) {
@@ -143,14 +155,21 @@ void write_bytes(StreamWriter& writer, const std::uint8_t* bytes, std::size_t n)
         }
     }
     if (batch.count == max_spans) {
-        hand_over(writer, nullptr, 0);
+        hand_over(writer);
         return write_bytes(writer, bytes, n);
     }
     batch.spans[batch.count++] = iovec{const_cast<std::uint8_t*>(bytes), n};
 }
 
-void release_window(void* writer, const std::uint8_t* window, std::size_t length) {
-    hand_over(*static_cast<StreamWriter*>(writer), window, length);
+// The walk lets a window go: its last spans are handed over, and the window before it,
+// once written, is unmapped before the walk maps the next one.
+void release_window(void* context, const std::uint8_t* window, std::size_t length) {
+    StreamWriter& writer = *static_cast<StreamWriter*>(context);
+    if (filling(writer).count > 0) hand_over(writer);
+    unmap_written_window(writer);
+    writer.window = window;
+    writer.window_length = length;
+    writer.handed_with_window = writer.handed;
 }
 
 void copy_frame(FrameSchedule& schedule, StreamWriter& writer, const WalkStep& step) {
