@@ -234,7 +234,7 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
 
 bool next_frame(FrameWalk& walk, WalkStep& step) {
     // How many units ahead the walk asks for the header it will read.
-    constexpr std::size_t ahead = 16;
+    constexpr std::size_t ahead = 24;
     step.damaged_bytes = 0;
     while (walk.position < walk.file_bytes) {
         const std::int64_t at = walk.position;
