@@ -36,22 +36,44 @@ bool unit_starts_at(const std::uint8_t* bytes, std::size_t n, const FrameSyntax&
            (syntax.continues_unit == nullptr || !syntax.continues_unit(bytes));
 }
 
+// A unit's length (0: no unit), and, where following its frames showed the header
+// after it, whether a unit of the stream starts there.
+struct MeasuredUnit {
+    std::uint32_t length = 0;
+    bool next_looked_at = false;
+    bool followed_by_unit = false;
+};
+
+MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
+                          std::uint32_t stream_key) {
+    MeasuredUnit unit;
+    const std::uint32_t first = stream_single_frame_length(bytes, n, syntax, stream_key);
+    if (first == 0 || syntax.continues_unit == nullptr) {
+        unit.length = first;
+        return unit;
+    }
+    // A frame that carries on a unit cannot start one.
+    if (syntax.continues_unit(bytes)) return unit;
+    std::uint32_t length = first;
+    for (unsigned frames = 1; length < n; ++frames) {
+        const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
+        if (next == 0 || !syntax.continues_unit(bytes + length)) {
+            unit.next_looked_at = true;
+            unit.followed_by_unit = next > 0;
+            break;
+        }
+        if (frames == syntax.max_unit_frames) return MeasuredUnit{};
+        length += next;
+    }
+    unit.length = length;
+    return unit;
+}
+
 }  // namespace
 
 std::uint32_t stream_frame_length(const std::uint8_t* bytes, std::size_t n,
                                   const FrameSyntax& syntax, std::uint32_t stream_key) {
-    const std::uint32_t first = stream_single_frame_length(bytes, n, syntax, stream_key);
-    if (first == 0 || syntax.continues_unit == nullptr) return first;
-    // A frame that carries on a unit cannot start one.
-    if (syntax.continues_unit(bytes)) return 0;
-    std::uint32_t length = first;
-    for (unsigned frames = 1; length < n; ++frames) {
-        const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
-        if (next == 0 || !syntax.continues_unit(bytes + length)) break;
-        if (frames == syntax.max_unit_frames) return 0;
-        length += next;
-    }
-    return length;
+    return measure_unit(bytes, n, syntax, stream_key).length;
 }
 
 std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
@@ -63,11 +85,14 @@ std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size
 std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
                                      std::int64_t to_end, const FrameSyntax& syntax,
                                      std::uint32_t stream_key) {
-    const std::uint32_t length = stream_frame_length(bytes, n, syntax, stream_key);
+    const MeasuredUnit unit = measure_unit(bytes, n, syntax, stream_key);
+    const std::uint32_t length = unit.length;
     if (length == 0 || length > to_end || length > n) return 0;
     if (length == to_end) return length;
     // The next unit's first header confirms this one; its own frames need not be here.
-    if (unit_starts_at(bytes + length, n - length, syntax, stream_key)) return length;
+    const bool followed_by_unit = unit.next_looked_at ? unit.followed_by_unit
+                                                      : unit_starts_at(bytes + length, n - length, syntax, stream_key);
+    if (followed_by_unit) return length;
     if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return length;
     return 0;
 }
