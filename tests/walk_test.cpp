@@ -2,6 +2,7 @@
 // what it counts as damage and trailing junk, and that neither the window's size nor
 // counting in two halves changes any of it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ostream>
@@ -240,6 +241,16 @@ TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
             }
         };
         EXPECT_EXIT(walk_to_the_end(), ::testing::ExitedWithCode(1), "") << missing;
+        // Counted in halves, the second process cannot read its half either: it ends
+        // without a word, and the run ends once, with the message.
+        lenfit::FrameWalk halves = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
+                                                      static_cast<std::int64_t>(file.size()) + missing);
+        const auto count_in_halves = [&] {
+            std::fflush(stdout);
+            dup2(2, 1);
+            lenfit::summarize_stream(halves, 0);
+        };
+        EXPECT_EXIT(count_in_halves(), ::testing::ExitedWithCode(1), "^Error in reading file stream\n$") << missing;
         std::fclose(input);
     }
 }
