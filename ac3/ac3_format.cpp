@@ -64,8 +64,6 @@ constexpr bool header_is_measurable(std::uint8_t byte4) {
     return (byte4 >> 6) != 3 && (byte4 & 0x3Fu) >> 1 < ac3_bitrate_kbps.size();
 }
 
-constexpr bool carries_extra_word(std::uint8_t byte4) { return (byte4 >> 6) == 1 && (byte4 & 1u); }
-
 // Frame length from header byte 4: words = bitrate x 1536 / rate / 16, the fraction
 // dropped (at 44.1 kHz), plus the extra word of an odd frmsizecod at 44.1 kHz.
 constexpr std::uint32_t frame_bytes_of(std::uint8_t byte4) {
@@ -73,7 +71,7 @@ constexpr std::uint32_t frame_bytes_of(std::uint8_t byte4) {
     const double bitrate = ac3_bitrate_kbps[(byte4 & 0x3Fu) >> 1];
     const double rate = ac3_sample_rate_khz[byte4 >> 6];
     const auto words = static_cast<std::uint32_t>(bitrate * samples_per_ac3_frame / rate * 0.0625);
-    return 2 * words + (carries_extra_word(byte4) ? extra_word_bytes : 0);
+    return 2 * words + (ac3_carries_extra_word(byte4) ? extra_word_bytes : 0);
 }
 
 // Every header's length worked out once, as the walk measures every frame.
@@ -116,8 +114,6 @@ bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     return offset + 1 < n && bytes[offset] == 0x0B && bytes[offset + 1] == 0x77;
 }
 
-bool ac3_carries_extra_word(std::uint8_t byte4) { return carries_extra_word(byte4); }
-
 std::uint32_t ac3_frame_bytes(std::uint8_t byte4) { return frame_bytes_by_byte4[byte4]; }
 
 bool is_eac3(const std::uint8_t* h) { return bsid(h) > highest_ac3_bsid; }
@@ -138,16 +134,6 @@ unsigned ac3_frame_blocks(const std::uint8_t* h) {
 
 bool ac3_continues_unit(const std::uint8_t* h) {
     return is_eac3(h) && (strmtyp(h) == 1 || substreamid(h) != 0);
-}
-
-unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length) {
-    unsigned frames = 0;
-    for (std::size_t at = 0; at < length; ++frames) {
-        const std::uint32_t frame = ac3_frame_length_at(unit, length, at);
-        if (frame == 0) break;
-        at += frame;
-    }
-    return frames;
 }
 
 std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n) {
@@ -190,6 +176,21 @@ StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uin
     format.length_varies = fscod(unit) == 1;
     return format;
 }
+
+namespace {
+
+// Number of frames in a whole unit of `length` bytes.
+unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length) {
+    unsigned frames = 0;
+    for (std::size_t at = 0; at < length; ++frames) {
+        const std::uint32_t frame = ac3_frame_length_at(unit, length, at);
+        if (frame == 0) break;
+        at += frame;
+    }
+    return frames;
+}
+
+}  // namespace
 
 std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format) {
     const unsigned more = ac3_unit_frames(unit, format.frame_bytes) - 1;

@@ -38,7 +38,9 @@ bool is_eac3(const std::uint8_t* h);
 
 bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 // At 44.1 kHz an odd frmsizecod adds one 16-bit word to the frame.
-bool ac3_carries_extra_word(std::uint8_t fscod_frmsizecod);
+constexpr bool ac3_carries_extra_word(std::uint8_t fscod_frmsizecod) {
+    return (fscod_frmsizecod >> 6) == 1 && (fscod_frmsizecod & 1u);
+}
 // Frame length from header byte 4; 0 for the reserved fscod 3 and frmsizecod past 37.
 std::uint32_t ac3_frame_bytes(std::uint8_t fscod_frmsizecod);
 // Length of an AC-3 frame (bsid up to 10) or E-AC-3 frame (bsid 11 to 16) whose sync
@@ -50,8 +52,6 @@ unsigned ac3_frame_blocks(const std::uint8_t* h);
 // Whether the frame carries on the unit of the frames before it: an E-AC-3 dependent
 // substream, or an independent substream other than 0.
 bool ac3_continues_unit(const std::uint8_t* h);
-// Number of frames in a whole unit of `length` bytes.
-unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length);
 // CRC-16 of the frame's bytes, as both CRC words of a frame are computed.
 std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n);
 // Whether the CRC over bytes 2 to length - 1 of a whole frame is 0, as it is for every

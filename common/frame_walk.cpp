@@ -144,7 +144,7 @@ void unmap_window(FrameWalk& walk) {
     if (walk.release != nullptr) {
         walk.release(walk.release_context, walk.mapped, walk.filled);
     } else {
-        unmap_released_window(walk.mapped, walk.filled);
+        munmap(const_cast<std::uint8_t*>(walk.mapped), walk.filled);
     }
     walk.mapped = nullptr;
     walk.filled = 0;
@@ -236,10 +236,6 @@ std::uint32_t frame_taken_at(const FrameWalk& walk, const std::uint8_t* here, st
 
 }  // namespace
 
-void unmap_released_window(const std::uint8_t* window, std::size_t length) {
-    munmap(const_cast<std::uint8_t*>(window), length);
-}
-
 FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamFormat& format,
                      const FrameSyntax& syntax, std::int64_t file_bytes, std::size_t window) {
     read_lost_pages_as_zeros();
@@ -288,16 +284,31 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
 
 namespace {
 
-void count_unit(WalkSummary& summary, const WalkStep& step, const FrameSyntax& syntax) {
-    ++summary.frames;
-    if (step.damaged_bytes > 0) {
-        summary.damaged_bytes += step.damaged_bytes;
-        ++summary.damaged_places;
+// Adds the count of the units that follow those of `summary`.
+void add_later_units(WalkSummary& summary, const WalkSummary& later) {
+    summary.end = later.end;
+    if (later.frames == 0) return;
+    if (summary.frames == 0 || later.lowest_bitrate_kbps < summary.lowest_bitrate_kbps) {
+        summary.lowest_bitrate_kbps = later.lowest_bitrate_kbps;
     }
-    const std::int32_t bitrate = syntax.bitrate_kbps(step.frame, step.length);
-    if (summary.frames == 1 || bitrate < summary.lowest_bitrate_kbps) summary.lowest_bitrate_kbps = bitrate;
-    if (summary.frames == 1 || bitrate > summary.highest_bitrate_kbps) summary.highest_bitrate_kbps = bitrate;
-    if (syntax.is_long_frame(step.frame)) ++summary.long_frames;
+    if (summary.frames == 0 || later.highest_bitrate_kbps > summary.highest_bitrate_kbps) {
+        summary.highest_bitrate_kbps = later.highest_bitrate_kbps;
+    }
+    summary.frames += later.frames;
+    summary.damaged_bytes += later.damaged_bytes;
+    summary.damaged_places += later.damaged_places;
+    summary.long_frames += later.long_frames;
+}
+
+// Counts one unit the walk took, as a count of its own added to the others.
+void count_unit(WalkSummary& summary, const WalkStep& step, const FrameSyntax& syntax) {
+    WalkSummary unit;
+    unit.frames = 1;
+    unit.damaged_bytes = step.damaged_bytes;
+    unit.damaged_places = step.damaged_bytes > 0 ? 1 : 0;
+    unit.lowest_bitrate_kbps = unit.highest_bitrate_kbps = syntax.bitrate_kbps(step.frame, step.length);
+    unit.long_frames = syntax.is_long_frame(step.frame) ? 1 : 0;
+    add_later_units(summary, unit);
 }
 
 constexpr std::int64_t to_the_end = std::numeric_limits<std::int64_t>::max();
@@ -313,22 +324,6 @@ bool count_units(FrameWalk& walk, WalkSummary& summary, std::int64_t until) {
     }
     summary.end = walk.position;
     return ended;
-}
-
-// Adds the count of the units that follow those of `summary`.
-void add_later_units(WalkSummary& summary, const WalkSummary& later) {
-    summary.end = later.end;
-    if (later.frames == 0) return;
-    if (summary.frames == 0 || later.lowest_bitrate_kbps < summary.lowest_bitrate_kbps) {
-        summary.lowest_bitrate_kbps = later.lowest_bitrate_kbps;
-    }
-    if (summary.frames == 0 || later.highest_bitrate_kbps > summary.highest_bitrate_kbps) {
-        summary.highest_bitrate_kbps = later.highest_bitrate_kbps;
-    }
-    summary.frames += later.frames;
-    summary.damaged_bytes += later.damaged_bytes;
-    summary.damaged_places += later.damaged_places;
-    summary.long_frames += later.long_frames;
 }
 
 // The count of a stream's later half: the units from counted_from on (-1: none).

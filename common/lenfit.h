@@ -208,8 +208,6 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
 // stream and the window is let go. A file that cannot be mapped, or that got shorter
 // than file_bytes, ends the run with "Error in reading file".
 bool next_frame(FrameWalk& walk, WalkStep& step);
-// Unmaps a window that the walk let go.
-void unmap_released_window(const std::uint8_t* window, std::size_t length);
 // Streams of at least this many bytes are counted in two halves at once.
 constexpr std::int64_t two_halves_bytes = 32 * 1024 * 1024;
 // Walks the whole stream and counts what it holds; from halves_from bytes of stream on,

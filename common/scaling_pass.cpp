@@ -4,6 +4,7 @@
 // pass reaches it. The walk and the writing run on two threads at once: the kernel's
 // copy into the output is most of a pass, and the walk of the next window hides behind
 // it.
+#include <sys/mman.h>
 #include <sys/uio.h>
 
 #include <cerrno>
@@ -126,7 +127,7 @@ void hand_over(StreamWriter& writer) {
 void unmap_written_window(StreamWriter& writer) {
     if (writer.window == nullptr) return;
     wait_for_writes(writer, writer.handed_with_window);
-    unmap_released_window(writer.window, writer.window_length);
+    munmap(const_cast<std::uint8_t*>(writer.window), writer.window_length);
     writer.window = nullptr;
 }
 
