@@ -149,21 +149,16 @@ std::vector<DamagedStream> damaged_streams() {
     ac3_flips.stream.flipped_bits = true;
     add("ac3_flipped_bits_inside_frames", ac3_flips);
 
-    Builder eac3_switches;
-    eac3_switches.frames(eac3_stereo).frames(eac3_surround).frames(eac3_stereo);
-    add("eac3_bitrate_and_channel_switches", eac3_switches);
-
-    Builder ac3_to_eac3;  // Dolby Digital, then Dolby Digital Plus of the same rate and frame time
-    ac3_to_eac3.frames(stereo48, 0, 30).frames(eac3_surround).frames(stereo48, 30);
-    add("ac3_and_eac3_switches", ac3_to_eac3);
+    // Dolby Digital, then Dolby Digital Plus of the same rate and frame time at two
+    // bitrates and channel modes, with junk between its frames, then Dolby Digital.
+    Builder ac3_to_eac3;
+    ac3_to_eac3.frames(stereo48, 0, 30).frames(eac3_stereo, 0, 10).lost(noise(333, 4)).frames(eac3_stereo, 10);
+    ac3_to_eac3.frames(eac3_surround).frames(stereo48, 30).lost(id3v1_tag());
+    add("ac3_and_eac3_switches_with_junk", ac3_to_eac3);
 
     add_hole("eac3_packets_lost_inside_a_frame", eac3_surround, 10, 200, 2 * 184);
     add_hole("eac3_3_blocks_packets_lost_across_a_boundary", eac3_3_blocks, 4, eac3_3_blocks[4].size() - 100,
              3 * 184);
-
-    Builder eac3_junk;
-    eac3_junk.frames(eac3_stereo, 0, 10).lost(noise(333, 4)).frames(eac3_stereo, 10).lost(id3v1_tag());
-    add("eac3_junk_and_id3v1_between_and_after", eac3_junk);
 
     // 7.1 as a decoder receives it: a 5.1 frame and dependent frames, one unit of the
     // timeline, built byte by byte (ffmpeg encodes no dependent substreams).

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ostream>
 #include <tuple>
 #include <vector>
 
@@ -14,22 +13,13 @@
 #include "stream_builder.h"
 #include "tool_runner.h"
 
-namespace lenfit {
-
-auto fields(const WalkSummary& s) {
-    return std::tie(s.frames, s.end, s.damaged_bytes, s.damaged_places, s.lowest_bitrate_kbps,
-                    s.highest_bitrate_kbps, s.long_frames);
-}
-bool operator==(const WalkSummary& a, const WalkSummary& b) { return fields(a) == fields(b); }
-void PrintTo(const WalkSummary& s, std::ostream* out) {
-    *out << s.frames << " units to " << s.end << ", " << s.damaged_bytes << " damaged bytes in "
-         << s.damaged_places << " places, " << s.lowest_bitrate_kbps << "-" << s.highest_bitrate_kbps
-         << " kbps, " << s.long_frames << " long";
-}
-
-}  // namespace lenfit
-
 namespace {
+
+// Everything a count holds, to compare two counts field by field.
+auto fields(const lenfit::WalkSummary& s) {
+    return std::make_tuple(s.frames, s.end, s.damaged_bytes, s.damaged_places, s.lowest_bitrate_kbps,
+                           s.highest_bitrate_kbps, s.long_frames);
+}
 
 using testkit::Ac3Header;
 using testkit::Bytes;
@@ -81,7 +71,7 @@ Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t windo
     walked.summary = lenfit::summarize_stream(again);
     // Counted in two halves at once, whatever its size, the stream counts the same.
     lenfit::FrameWalk halves = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
-    EXPECT_EQ(lenfit::summarize_stream(halves, 0), walked.summary);
+    EXPECT_EQ(fields(lenfit::summarize_stream(halves, 0)), fields(walked.summary));
     std::fclose(input);
     return walked;
 }
