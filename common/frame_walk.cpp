@@ -29,37 +29,42 @@ std::uint32_t stream_single_frame_length(const std::uint8_t* bytes, std::size_t 
     return length;
 }
 
-// Whether a unit of the stream starts at bytes: a frame of the stream that carries on
-// no unit. Only its header is looked at.
-bool unit_starts_at(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax, std::uint32_t stream_key) {
-    return stream_single_frame_length(bytes, n, syntax, stream_key) > 0 &&
-           (syntax.continues_unit == nullptr || !syntax.continues_unit(bytes));
+// The first frame's length where a unit of the stream starts at bytes (a frame of the
+// stream that carries on no unit), or 0. Only its header is looked at.
+std::uint32_t unit_first_frame_at(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
+                                  std::uint32_t stream_key) {
+    const std::uint32_t length = stream_single_frame_length(bytes, n, syntax, stream_key);
+    if (length == 0 || (syntax.continues_unit != nullptr && syntax.continues_unit(bytes))) return 0;
+    return length;
 }
 
 // A unit's length (0: no unit), and, where following its frames showed the header
-// after it, whether a unit of the stream starts there.
+// after it, the length of the first frame of the unit that starts there (0: none).
 struct MeasuredUnit {
     std::uint32_t length = 0;
     bool next_looked_at = false;
-    bool followed_by_unit = false;
+    std::uint32_t next_first_frame = 0;
 };
 
+// `first_frame`, where not 0, is what an earlier look at these bytes found: a unit of
+// the stream starts here with a first frame that long.
 MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
-                          std::uint32_t stream_key) {
+                          std::uint32_t stream_key, std::uint32_t first_frame = 0) {
     MeasuredUnit unit;
-    const std::uint32_t first = stream_single_frame_length(bytes, n, syntax, stream_key);
-    if (first == 0 || syntax.continues_unit == nullptr) {
-        unit.length = first;
+    const bool known = first_frame > 0;
+    if (!known) first_frame = stream_single_frame_length(bytes, n, syntax, stream_key);
+    if (first_frame == 0 || syntax.continues_unit == nullptr) {
+        unit.length = first_frame;
         return unit;
     }
     // A frame that carries on a unit cannot start one.
-    if (syntax.continues_unit(bytes)) return unit;
-    std::uint32_t length = first;
+    if (!known && syntax.continues_unit(bytes)) return unit;
+    std::uint32_t length = first_frame;
     for (unsigned frames = 1; length < n; ++frames) {
         const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
         if (next == 0 || !syntax.continues_unit(bytes + length)) {
             unit.next_looked_at = true;
-            unit.followed_by_unit = next > 0;
+            unit.next_first_frame = next;
             break;
         }
         if (frames == syntax.max_unit_frames) return MeasuredUnit{};
@@ -67,6 +72,27 @@ MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameS
     }
     unit.length = length;
     return unit;
+}
+
+// A confirmed unit's length (0: none), and, where the unit after it confirmed it, the
+// length of that unit's first frame, which the walk need not read again.
+struct ConfirmedUnit {
+    std::uint32_t length = 0;
+    std::uint32_t next_first_frame = 0;
+};
+
+ConfirmedUnit confirm_unit(const std::uint8_t* bytes, std::size_t n, std::int64_t to_end,
+                           const FrameSyntax& syntax, std::uint32_t stream_key, std::uint32_t first_frame = 0) {
+    const MeasuredUnit unit = measure_unit(bytes, n, syntax, stream_key, first_frame);
+    const std::uint32_t length = unit.length;
+    if (length == 0 || length > to_end || length > n) return {};
+    if (length == to_end) return {length, 0};
+    // The next unit's first header confirms this one; its own frames need not be here.
+    const std::uint32_t next = unit.next_looked_at ? unit.next_first_frame
+                                                   : unit_first_frame_at(bytes + length, n - length, syntax, stream_key);
+    if (next > 0) return {length, next};
+    if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return {length, 0};
+    return {};
 }
 
 }  // namespace
@@ -85,16 +111,7 @@ std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size
 std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
                                      std::int64_t to_end, const FrameSyntax& syntax,
                                      std::uint32_t stream_key) {
-    const MeasuredUnit unit = measure_unit(bytes, n, syntax, stream_key);
-    const std::uint32_t length = unit.length;
-    if (length == 0 || length > to_end || length > n) return 0;
-    if (length == to_end) return length;
-    // The next unit's first header confirms this one; its own frames need not be here.
-    const bool followed_by_unit = unit.next_looked_at ? unit.followed_by_unit
-                                                      : unit_starts_at(bytes + length, n - length, syntax, stream_key);
-    if (followed_by_unit) return length;
-    if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return length;
-    return 0;
+    return confirm_unit(bytes, n, to_end, syntax, stream_key).length;
 }
 
 namespace {
@@ -154,8 +171,9 @@ void unmap_window(FrameWalk& walk) {
 // before it, the window size and the reach after it. Windows that start on such
 // multiples map a large page-cache folio whole, which costs a fraction of mapping it
 // piece by piece, and the reach lets every unit that starts in one window be read from
-// it alone.
-void map_window(FrameWalk& walk, std::int64_t at) {
+// it alone. It stays out of line so that the test the walk makes for every unit, in
+// bytes_at, is inlined and small.
+[[gnu::noinline]] void map_window(FrameWalk& walk, std::int64_t at) {
     unmap_window(walk);
     const auto start = at - at % static_cast<std::int64_t>(walk.window);
     const std::size_t length = static_cast<std::size_t>(
@@ -172,7 +190,7 @@ void map_window(FrameWalk& walk, std::int64_t at) {
 
 // Makes the bytes from `at` on stand in the window, `count` of them or all the file
 // has left; returns where they stand and sets n to how many there are.
-const std::uint8_t* bytes_at(FrameWalk& walk, std::int64_t at, std::size_t count, std::size_t& n) {
+inline const std::uint8_t* bytes_at(FrameWalk& walk, std::int64_t at, std::size_t count, std::size_t& n) {
     const std::int64_t end = std::min(at + static_cast<std::int64_t>(count), walk.file_bytes);
     if (walk.mapped == nullptr || at < walk.base || end > walk.base + static_cast<std::int64_t>(walk.filled)) {
         map_window(walk, at);
@@ -221,17 +239,19 @@ bool confirmed_frame_inside(const FrameWalk& walk, const std::uint8_t* frame, st
     return false;
 }
 
-// Length of the frame the walk takes at `here`, or 0: a confirmed frame or, where the
+// The unit the walk takes at `here` (length 0: none): a confirmed unit or, where the
 // format has no frame check to vouch for it, a whole frame that leads nowhere and holds
 // no confirmed frame inside it (which would make it a frame cut short).
-std::uint32_t frame_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
+ConfirmedUnit unit_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
     const FrameSyntax& syntax = *walk.syntax;
     const std::int64_t to_end = walk.file_bytes - walk.position;
-    const std::uint32_t confirmed = confirmed_frame_length(here, n, to_end, syntax, walk.stream_key);
-    if (confirmed > 0 || syntax.frame_check != nullptr) return confirmed;
+    const std::uint32_t known_first_frame = walk.position == walk.next_unit_at ? walk.next_unit_first_frame : 0;
+    const ConfirmedUnit confirmed = confirm_unit(here, n, to_end, syntax, walk.stream_key, known_first_frame);
+    if (confirmed.length > 0 || syntax.frame_check != nullptr) return confirmed;
     const std::uint32_t length = stream_frame_length(here, n, syntax, walk.stream_key);
-    if (length == 0 || length > to_end || length > n) return 0;
-    return confirmed_frame_inside(walk, here, n, walk.position, length) ? 0 : length;
+    if (length == 0 || length > to_end || length > n) return {};
+    if (confirmed_frame_inside(walk, here, n, walk.position, length)) return {};
+    return {length, 0};
 }
 
 }  // namespace
@@ -262,7 +282,8 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
         std::size_t n = 0;
         // Room for the frame here and for every candidate frame that starts inside it.
         const std::uint8_t* here = bytes_at(walk, at, 2 * walk.syntax->window_bytes, n);
-        const std::uint32_t length = frame_taken_at(walk, here, n);
+        const ConfirmedUnit unit = unit_taken_at(walk, here, n);
+        const std::uint32_t length = unit.length;
         if (length > 0) {
             // The headers are all the walk reads of most pages: ask for the header a
             // few units on while this one is handled, as units mostly keep their length.
@@ -271,6 +292,8 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
             step.frame = here;
             step.length = length;
             walk.position += length;
+            walk.next_unit_at = unit.next_first_frame > 0 ? walk.position : -1;
+            walk.next_unit_first_frame = unit.next_first_frame;
             return true;
         }
         const std::int64_t next = next_confirmed_frame(walk, at + 1);
@@ -284,31 +307,33 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
 
 namespace {
 
+// Widens the bitrates of a count to take in those from `lowest` to `highest`.
+void take_in_bitrates(WalkSummary& summary, std::int32_t lowest, std::int32_t highest) {
+    if (summary.frames == 0 || lowest < summary.lowest_bitrate_kbps) summary.lowest_bitrate_kbps = lowest;
+    if (summary.frames == 0 || highest > summary.highest_bitrate_kbps) summary.highest_bitrate_kbps = highest;
+}
+
 // Adds the count of the units that follow those of `summary`.
 void add_later_units(WalkSummary& summary, const WalkSummary& later) {
     summary.end = later.end;
     if (later.frames == 0) return;
-    if (summary.frames == 0 || later.lowest_bitrate_kbps < summary.lowest_bitrate_kbps) {
-        summary.lowest_bitrate_kbps = later.lowest_bitrate_kbps;
-    }
-    if (summary.frames == 0 || later.highest_bitrate_kbps > summary.highest_bitrate_kbps) {
-        summary.highest_bitrate_kbps = later.highest_bitrate_kbps;
-    }
+    take_in_bitrates(summary, later.lowest_bitrate_kbps, later.highest_bitrate_kbps);
     summary.frames += later.frames;
     summary.damaged_bytes += later.damaged_bytes;
     summary.damaged_places += later.damaged_places;
     summary.long_frames += later.long_frames;
 }
 
-// Counts one unit the walk took, as a count of its own added to the others.
+// Counts one unit the walk took.
 void count_unit(WalkSummary& summary, const WalkStep& step, const FrameSyntax& syntax) {
-    WalkSummary unit;
-    unit.frames = 1;
-    unit.damaged_bytes = step.damaged_bytes;
-    unit.damaged_places = step.damaged_bytes > 0 ? 1 : 0;
-    unit.lowest_bitrate_kbps = unit.highest_bitrate_kbps = syntax.bitrate_kbps(step.frame, step.length);
-    unit.long_frames = syntax.is_long_frame(step.frame) ? 1 : 0;
-    add_later_units(summary, unit);
+    const std::int32_t bitrate = syntax.bitrate_kbps(step.frame, step.length);
+    take_in_bitrates(summary, bitrate, bitrate);
+    ++summary.frames;
+    if (step.damaged_bytes > 0) {
+        summary.damaged_bytes += step.damaged_bytes;
+        ++summary.damaged_places;
+    }
+    if (syntax.is_long_frame(step.frame)) ++summary.long_frames;
 }
 
 constexpr std::int64_t to_the_end = std::numeric_limits<std::int64_t>::max();

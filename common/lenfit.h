@@ -178,6 +178,10 @@ struct FrameWalk {
     std::int64_t base = 0;               // file offset of mapped[0]
     std::size_t filled = 0;              // bytes of the window
     std::int64_t position = 0;           // where the next unit or damage begins
+    // Where the unit after the last one taken confirmed it: its offset (-1: none) and its
+    // first frame's length, so that the walk does not read that header twice.
+    std::int64_t next_unit_at = -1;
+    std::uint32_t next_unit_first_frame = 0;
     // Called when the window moves or is let go, with its bytes: it unmaps them, at once
     // or once done with them. Without it the walk unmaps them at once. Pointers into the
     // window are the callee's from then on.
