@@ -51,14 +51,11 @@ struct MeasuredUnit {
 MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
                           std::uint32_t stream_key, std::uint32_t first_frame = 0) {
     MeasuredUnit unit;
-    const bool known = first_frame > 0;
-    if (!known) first_frame = stream_single_frame_length(bytes, n, syntax, stream_key);
+    if (first_frame == 0) first_frame = unit_first_frame_at(bytes, n, syntax, stream_key);
     if (first_frame == 0 || syntax.continues_unit == nullptr) {
         unit.length = first_frame;
         return unit;
     }
-    // A frame that carries on a unit cannot start one.
-    if (!known && syntax.continues_unit(bytes)) return unit;
     std::uint32_t length = first_frame;
     for (unsigned frames = 1; length < n; ++frames) {
         const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
