@@ -159,10 +159,23 @@ bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length) {
     return length > 0;
 }
 
+namespace {
+
+// An AC-3 frame is measured by its sync word, byte 4 and bsid; an E-AC-3 frame also by
+// strmtyp, substreamid and frmsiz in bytes 2 and 3 (which AC-3 gives to crc1).
+constexpr std::array<std::uint8_t, 8> ac3_deciding_bytes = {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xF8, 0x00, 0x00};
+constexpr std::array<std::uint8_t, 8> eac3_deciding_bytes = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0x00, 0x00};
+
+std::uint64_t ac3_deciding_bits(const std::uint8_t* h) {
+    return header_bits(is_eac3(h) ? eac3_deciding_bytes.data() : ac3_deciding_bytes.data());
+}
+
+}  // namespace
+
 const FrameSyntax ac3_frame_syntax = {ac3_window_bytes,    0x0B,           ac3_sync_at,
                                       ac3_frame_length_at, ac3_stream_key, ac3_unit_passes_crc,
                                       ac3_unit_bitrate,    ac3_long_frame, ac3_continues_unit,
-                                      max_unit_frames};
+                                      max_unit_frames,     ac3_deciding_bits};
 
 StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
     StreamFormat format;

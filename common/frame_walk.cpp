@@ -270,33 +270,77 @@ FrameWalk start_walk(std::FILE* file, const std::string& path, const StreamForma
     return walk;
 }
 
-bool next_frame(FrameWalk& walk, WalkStep& step) {
+namespace {
+
+// The known header that the header at `header` repeats, or nullptr; eight bytes are at hand.
+inline const KnownHeader* known_header_at(const FrameWalk& walk, const std::uint8_t* header) {
+    const std::uint64_t bits = header_bits(header);
+    for (const KnownHeader& known : walk.known_headers) {
+        if (known.length > 0 && (bits & known.mask) == known.bits) return &known;
+    }
+    return nullptr;
+}
+
+// Remembers the header of a unit the walk measured, when the unit is that header's frame
+// alone, in place of the header known longest.
+void remember_header(FrameWalk& walk, const std::uint8_t* header, std::size_t n, const WalkStep& step) {
+    const FrameSyntax& syntax = *walk.syntax;
+    if (n < sizeof(std::uint64_t) || syntax.frame_length_at(header, n, 0) != step.length) return;
+    if (known_header_at(walk, header) != nullptr) return;
+    const std::uint64_t mask = syntax.deciding_bits(header);
+    walk.known_headers[walk.next_known_slot] =
+        KnownHeader{header_bits(header) & mask, mask, step.length, step.bitrate_kbps, step.long_frame};
+    walk.next_known_slot = (walk.next_known_slot + 1) % walk.known_headers.size();
+}
+
+// Takes the unit at `here` into the step and moves the walk past it.
+inline void take_unit(FrameWalk& walk, WalkStep& step, const std::uint8_t* here, const ConfirmedUnit& unit) {
     // How many units ahead the walk asks for the header it will read.
     constexpr std::size_t ahead = 24;
+    // The headers are all the walk reads of most pages: ask for the header a few units
+    // on while this one is handled, as units mostly keep their length.
+    const auto later = static_cast<std::size_t>(here - walk.mapped) + ahead * unit.length;
+    if (later < walk.filled) __builtin_prefetch(walk.mapped + later);
+    step.frame = here;
+    step.length = unit.length;
+    walk.position += unit.length;
+    walk.next_unit_at = unit.next_first_frame > 0 ? walk.position : -1;
+    walk.next_unit_first_frame = unit.next_first_frame;
+}
+
+}  // namespace
+
+bool next_frame(FrameWalk& walk, WalkStep& step) {
+    constexpr std::size_t header_bytes = sizeof(std::uint64_t);
     step.damaged_bytes = 0;
     while (walk.position < walk.file_bytes) {
         const std::int64_t at = walk.position;
         std::size_t n = 0;
         // Room for the frame here and for every candidate frame that starts inside it.
         const std::uint8_t* here = bytes_at(walk, at, 2 * walk.syntax->window_bytes, n);
-        const ConfirmedUnit unit = unit_taken_at(walk, here, n);
-        const std::uint32_t length = unit.length;
-        if (length > 0) {
-            // The headers are all the walk reads of most pages: ask for the header a
-            // few units on while this one is handled, as units mostly keep their length.
-            const auto later = static_cast<std::size_t>(at - walk.base) + ahead * length;
-            if (later < walk.filled) __builtin_prefetch(walk.mapped + later);
-            step.frame = here;
-            step.length = length;
-            walk.position += length;
-            walk.next_unit_at = unit.next_first_frame > 0 ? walk.position : -1;
-            walk.next_unit_first_frame = unit.next_first_frame;
+        // Mostly a unit repeats the header of a unit before it, and so does the next one.
+        const KnownHeader* known = n >= header_bytes ? known_header_at(walk, here) : nullptr;
+        const KnownHeader* next =
+            known != nullptr && n >= known->length + header_bytes ? known_header_at(walk, here + known->length) : nullptr;
+        if (next != nullptr) {
+            step.bitrate_kbps = known->bitrate_kbps;
+            step.long_frame = known->long_frame;
+            take_unit(walk, step, here, ConfirmedUnit{known->length, next->length});
             return true;
         }
-        const std::int64_t next = next_confirmed_frame(walk, at + 1);
-        if (next < 0) break;  // the rest is trailing junk
-        step.damaged_bytes += next - at;
-        walk.position = next;
+        const ConfirmedUnit unit = unit_taken_at(walk, here, n);
+        if (unit.length > 0) {
+            step.length = unit.length;
+            step.bitrate_kbps = walk.syntax->bitrate_kbps(here, unit.length);
+            step.long_frame = walk.syntax->is_long_frame(here);
+            remember_header(walk, here, n, step);
+            take_unit(walk, step, here, unit);
+            return true;
+        }
+        const std::int64_t next_at = next_confirmed_frame(walk, at + 1);
+        if (next_at < 0) break;  // the rest is trailing junk
+        step.damaged_bytes += next_at - at;
+        walk.position = next_at;
     }
     unmap_window(walk);
     return false;
@@ -322,15 +366,14 @@ void add_later_units(WalkSummary& summary, const WalkSummary& later) {
 }
 
 // Counts one unit the walk took.
-void count_unit(WalkSummary& summary, const WalkStep& step, const FrameSyntax& syntax) {
-    const std::int32_t bitrate = syntax.bitrate_kbps(step.frame, step.length);
-    take_in_bitrates(summary, bitrate, bitrate);
+void count_unit(WalkSummary& summary, const WalkStep& step) {
+    take_in_bitrates(summary, step.bitrate_kbps, step.bitrate_kbps);
     ++summary.frames;
     if (step.damaged_bytes > 0) {
         summary.damaged_bytes += step.damaged_bytes;
         ++summary.damaged_places;
     }
-    if (syntax.is_long_frame(step.frame)) ++summary.long_frames;
+    if (step.long_frame) ++summary.long_frames;
 }
 
 constexpr std::int64_t to_the_end = std::numeric_limits<std::int64_t>::max();
@@ -342,7 +385,7 @@ bool count_units(FrameWalk& walk, WalkSummary& summary, std::int64_t until) {
     bool ended = false;
     while (walk.position < until && !ended) {
         ended = !next_frame(walk, step);
-        if (!ended) count_unit(summary, step, *walk.syntax);
+        if (!ended) count_unit(summary, step);
     }
     summary.end = walk.position;
     return ended;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace lenfit {
@@ -91,7 +92,21 @@ struct FrameSyntax {
     // frame is a unit of its own.
     bool (*continues_unit)(const std::uint8_t* header);
     unsigned max_unit_frames;  // a longer chain is no unit
+    // The bits of the header's first eight bytes, as header_bits reads them, on which
+    // every answer above about a frame with this header depends: any header with the
+    // same bits there is a frame of the same length, stream, bitrate and kind. Called
+    // only for a header that frame_length_at measures, with eight bytes at hand.
+    std::uint64_t (*deciding_bits)(const std::uint8_t* header);
 };
+
+// A header's first eight bytes as one number, to be masked with deciding_bits. A format
+// gives its mask the same way, as header_bits of eight mask bytes, so that both agree
+// whatever the machine's byte order.
+inline std::uint64_t header_bits(const std::uint8_t* header) {
+    std::uint64_t bits;
+    std::memcpy(&bits, header, sizeof bits);
+    return bits;
+}
 
 // One format's pieces, as the common run sequence calls them.
 struct FormatTool {
@@ -159,6 +174,16 @@ std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
                                      std::int64_t to_end, const FrameSyntax& syntax,
                                      std::uint32_t stream_key);
 
+// A header the walk measured at the start of a unit of one frame: the header's deciding
+// bits (as header_bits reads them, masked), their mask, and what that unit was.
+struct KnownHeader {
+    std::uint64_t bits = 0;
+    std::uint64_t mask = 0;
+    std::uint32_t length = 0;  // 0: no header known
+    std::int32_t bitrate_kbps = 0;
+    bool long_frame = false;
+};
+
 // Walks the units of a file from its first frame on, front to back, through a window
 // of the file mapped into memory: only the headers are looked at (a unit's CRC only
 // where nothing else confirms it), so the bytes are never copied to look at them, and
@@ -182,6 +207,11 @@ struct FrameWalk {
     // first frame's length, so that the walk does not read that header twice.
     std::int64_t next_unit_at = -1;
     std::uint32_t next_unit_first_frame = 0;
+    // Headers of units of one frame that the walk measured. A unit whose header repeats
+    // one of them, followed by a header that repeats one too, is such a unit again and
+    // confirmed by the next: the walk takes it without measuring either header.
+    std::array<KnownHeader, 2> known_headers;
+    unsigned next_known_slot = 0;  // the one a newly measured header replaces
     // Called when the window moves or is let go, with its bytes: it unmaps them, at once
     // or once done with them. Without it the walk unmaps them at once. Pointers into the
     // window are the callee's from then on.
@@ -196,6 +226,8 @@ struct WalkStep {
     const std::uint8_t* frame = nullptr;  // valid until the next step or release
     std::uint32_t length = 0;
     std::int64_t damaged_bytes = 0;       // left out right before this unit
+    std::int32_t bitrate_kbps = 0;        // of the whole unit
+    bool long_frame = false;              // its first header announces the longer length
 };
 
 // Large enough that the window moves seldom, small enough that memory stays small: a

@@ -85,12 +85,23 @@ std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, s
     return layer2_frame_bytes(bytes + offset);
 }
 
+namespace {
+
+// A frame is measured by its sync word, ID, layer, bitrate_index, sampling_frequency and
+// padding_bit; the protection bit, the private bit and byte 3 do not change it.
+constexpr std::array<std::uint8_t, 8> layer2_deciding_bytes = {0xFF, 0xFE, 0xFE, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+std::uint64_t layer2_deciding_bits(const std::uint8_t*) { return header_bits(layer2_deciding_bytes.data()); }
+
+}  // namespace
+
 // Layer II frames carry no check over the whole frame, and each is a unit of its own.
 const FrameSyntax layer2_frame_syntax = {layer2_window_bytes,    0xFF,
                                          layer2_sync_at,         layer2_frame_length_at,
                                          layer2_stream_key,      nullptr,
                                          layer2_frame_bitrate,   layer2_long_frame,
-                                         nullptr,                1};
+                                         nullptr,                1,
+                                         layer2_deciding_bits};
 
 std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
     if (n < 10 || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3') return 0;

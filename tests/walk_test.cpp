@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -213,6 +215,61 @@ TEST(Walk, CountingInTwoHalvesAddsWhatOnlyTheLaterHalfHolds) {
     EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 48);
     EXPECT_EQ(walked.summary.highest_bitrate_kbps, 640);
     EXPECT_EQ(walked.summary.long_frames, 5u);
+}
+
+// Every answer the walk takes from a known header, for any header that agrees with it
+// in its deciding bits, whatever the other bits hold.
+void expect_deciding_bits_settle_every_answer(const lenfit::FrameSyntax& syntax, std::uint8_t sync0,
+                                              std::uint8_t sync1) {
+    std::mt19937_64 random(7);
+    Bytes header(8192);  // room for the frame the bitrate is asked of
+    unsigned measured = 0;
+    for (int tries = 0; tries < 50000; ++tries) {
+        const std::uint64_t drawn = random();
+        std::memcpy(header.data(), &drawn, 8);
+        header[0] = sync0;
+        header[1] = static_cast<std::uint8_t>(header[1] | sync1);
+        const std::uint32_t length = syntax.frame_length_at(header.data(), 8, 0);
+        if (length == 0) continue;
+        ++measured;
+        const auto answers = [&](const std::uint8_t* h) {
+            return std::make_tuple(syntax.frame_length_at(h, 8, 0), syntax.stream_key(h),
+                                   syntax.continues_unit != nullptr && syntax.continues_unit(h),
+                                   syntax.bitrate_kbps(h, length), syntax.is_long_frame(h));
+        };
+        const auto expected = answers(header.data());
+        const std::uint64_t mask = syntax.deciding_bits(header.data());
+        for (int other = 0; other < 8; ++other) {
+            const std::uint64_t bits = (lenfit::header_bits(header.data()) & mask) | (random() & ~mask);
+            Bytes variant = header;
+            std::memcpy(variant.data(), &bits, 8);
+            ASSERT_EQ(answers(variant.data()), expected) << std::hex << drawn << " " << bits;
+        }
+    }
+    EXPECT_GT(measured, 2000u);
+}
+
+TEST(KnownHeaders, DecidingBitsSettleEveryAnswerAboutAFrame) {
+    expect_deciding_bits_settle_every_answer(lenfit::ac3_frame_syntax, 0x0B, 0x77);
+    expect_deciding_bits_settle_every_answer(lenfit::layer2_frame_syntax, 0xFF, 0xF0);
+}
+
+TEST(KnownHeaders, AHeaderThatBeganALongerUnitIsKnownOnlyByItsOwnFrame) {
+    // E-AC-3 units of a 768-byte frame and a dependent frame of 512 bytes, then the same
+    // first frame alone, each followed by a 512-byte independent frame: where the header
+    // stood for 1280 bytes, it now stands for 768 and the next unit starts there.
+    Bytes file;
+    for (std::uint32_t i = 0; i < 10; ++i) testkit::append(file, testkit::surround_unit(false, 1, i));
+    testkit::Eac3Header short_unit;
+    short_unit.frame_bytes = 512;
+    for (std::uint32_t i = 10; i < 20; ++i) {
+        testkit::append(file, testkit::surround_unit(false, 0, i));
+        testkit::append(file, testkit::eac3_frame(short_unit, i));
+    }
+    const Walked walked = walk(file, lenfit::ac3_tool);
+    EXPECT_EQ(walked.frames, frames_of(testkit::split_ac3_units(file)));
+    EXPECT_EQ(walked.frames.size(), 30u);
+    EXPECT_EQ(walked.summary.damaged_places, 0u);
 }
 
 TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
