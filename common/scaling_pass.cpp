@@ -6,7 +6,6 @@
 // it.
 #include <sys/mman.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -23,7 +22,7 @@ namespace lenfit {
 
 namespace {
 
-// Spans handed to the writing thread at a time, no more than one gathered write takes.
+// Spans handed to the writing thread at a time: what one gathered write takes.
 constexpr std::size_t max_spans = 1024;
 
 struct SpanBatch {
@@ -54,45 +53,18 @@ struct StreamWriter {
     std::uint64_t written = 0;  // of those, the batches written
     bool finished = false;      // nothing more will be handed over
     bool failed = false;        // a write failed; later batches are not written
-    std::uint64_t bytes_written = 0;  // the writing thread's own
     // The window handed over last, which the batches up to handed_with_window point into.
     const std::uint8_t* window = nullptr;
     std::size_t window_length = 0;
     std::uint64_t handed_with_window = 0;
 };
 
-// Each write ends on a multiple of this many bytes of the output, as a file copy's
-// writes do. The kernel keeps a write's bytes in page-cache folios as large as the
-// write and as its offset's alignment allow. Writes of 2 MiB take folios from the blocks
-// of free memory that a virtual machine may have handed back to its host, and each
-// then waits for the host to supply it again: they made a copy take up to seven times
-// as long. Unaligned writes get folios of one page, which cost more per byte.
-constexpr std::uint64_t write_alignment = 64 * 1024;
-
-// Writes the spans up to the next multiple of write_alignment of the output, `at`
-// bytes of which are written; returns what writev returns.
-ssize_t write_some(int file, iovec* span, std::size_t left, std::uint64_t at) {
-    const std::uint64_t room = write_alignment - at % write_alignment;
-    std::size_t count = 0;
-    std::uint64_t bytes = 0;
-    while (count < left && bytes < room) bytes += span[count++].iov_len;
-    if (bytes <= room) return writev(file, span, static_cast<int>(count));
-    // The last span reaches past the boundary: write only its first part.
-    iovec& last = span[count - 1];
-    const std::size_t whole_length = last.iov_len;
-    last.iov_len -= bytes - room;
-    const ssize_t written = writev(file, span, static_cast<int>(count));
-    last.iov_len = whole_length;
-    return written;
-}
-
 // Writes every byte of the spans; false when the file takes no more.
-bool write_spans(int file, iovec* span, std::size_t left, std::uint64_t& at) {
+bool write_spans(int file, iovec* span, std::size_t left) {
     while (left > 0) {
-        const ssize_t written = write_some(file, span, left, at);
+        const ssize_t written = writev(file, span, static_cast<int>(left));
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
-        at += static_cast<std::uint64_t>(written);
         // A partial write: step over the spans written, then into the next one.
         auto done = static_cast<std::size_t>(written);
         while (left > 0 && done >= span->iov_len) {
@@ -117,7 +89,7 @@ void write_batches(StreamWriter& writer) {
         SpanBatch& batch = writer.batches[writer.written % batch_count];
         const bool write = !writer.failed;
         guard.unlock();
-        const bool written = write && write_spans(writer.file, batch.spans, batch.count, writer.bytes_written);
+        const bool written = write && write_spans(writer.file, batch.spans, batch.count);
         batch.count = 0;
         guard.lock();
         if (write && !written) writer.failed = true;
