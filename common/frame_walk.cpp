@@ -308,26 +308,33 @@ inline void take_unit(FrameWalk& walk, WalkStep& step, const std::uint8_t* here,
     walk.next_unit_first_frame = unit.next_first_frame;
 }
 
-}  // namespace
-
-bool next_frame(FrameWalk& walk, WalkStep& step) {
+// Takes the unit at the walk's position when its header and the next unit's repeat
+// headers the walk knows, as most units do; false, taking nothing, otherwise.
+inline bool take_repeated_unit(FrameWalk& walk, WalkStep& step) {
     constexpr std::size_t header_bytes = sizeof(std::uint64_t);
+    if (walk.position >= walk.file_bytes) return false;
+    std::size_t n = 0;
+    const std::uint8_t* here = bytes_at(walk, walk.position, 2 * walk.syntax->window_bytes, n);
+    const KnownHeader* known = n >= header_bytes ? known_header_at(walk, here) : nullptr;
+    if (known == nullptr || n < known->length + header_bytes) return false;
+    const KnownHeader* next = known_header_at(walk, here + known->length);
+    if (next == nullptr) return false;
+    step.damaged_bytes = 0;
+    step.bitrate_kbps = known->bitrate_kbps;
+    step.long_frame = known->long_frame;
+    take_unit(walk, step, here, ConfirmedUnit{known->length, next->length});
+    return true;
+}
+
+// Takes the next unit by measuring it, past any damage before it; false at the end.
+// Out of line, so that the walk's usual step, take_repeated_unit, stays small.
+[[gnu::noinline]] bool take_measured_unit(FrameWalk& walk, WalkStep& step) {
     step.damaged_bytes = 0;
     while (walk.position < walk.file_bytes) {
         const std::int64_t at = walk.position;
         std::size_t n = 0;
         // Room for the frame here and for every candidate frame that starts inside it.
         const std::uint8_t* here = bytes_at(walk, at, 2 * walk.syntax->window_bytes, n);
-        // Mostly a unit repeats the header of a unit before it, and so does the next one.
-        const KnownHeader* known = n >= header_bytes ? known_header_at(walk, here) : nullptr;
-        const KnownHeader* next =
-            known != nullptr && n >= known->length + header_bytes ? known_header_at(walk, here + known->length) : nullptr;
-        if (next != nullptr) {
-            step.bitrate_kbps = known->bitrate_kbps;
-            step.long_frame = known->long_frame;
-            take_unit(walk, step, here, ConfirmedUnit{known->length, next->length});
-            return true;
-        }
         const ConfirmedUnit unit = unit_taken_at(walk, here, n);
         if (unit.length > 0) {
             step.length = unit.length;
@@ -337,13 +344,19 @@ bool next_frame(FrameWalk& walk, WalkStep& step) {
             take_unit(walk, step, here, unit);
             return true;
         }
-        const std::int64_t next_at = next_confirmed_frame(walk, at + 1);
-        if (next_at < 0) break;  // the rest is trailing junk
-        step.damaged_bytes += next_at - at;
-        walk.position = next_at;
+        const std::int64_t next = next_confirmed_frame(walk, at + 1);
+        if (next < 0) break;  // the rest is trailing junk
+        step.damaged_bytes += next - at;
+        walk.position = next;
     }
     unmap_window(walk);
     return false;
+}
+
+}  // namespace
+
+bool next_frame(FrameWalk& walk, WalkStep& step) {
+    return take_repeated_unit(walk, step) || take_measured_unit(walk, step);
 }
 
 namespace {
