@@ -13,8 +13,8 @@
 #
 # Each stream is dropped from the page cache once made, so that the first run reads it
 # from disk, as it would a user's file, rather than finding the pieces the generator
-# wrote. The four commands take turns, run after run, so that whatever else the machine
-# does weighs on each alike. Before every timed run the previous output is deleted and
+# wrote. The four commands take turns, run after run, each round starting one command
+# further on, so that whatever else the machine does weighs on each alike. Before every timed run the previous output is deleted and
 # the page cache synced: the run then times reading and writing alone, not the file
 # system freeing (on some mounts, discarding) the blocks of the output it replaces. A
 # virtual machine may hand free memory back to its host (free page reporting); a run
@@ -107,8 +107,13 @@ for line in "${streams[@]}"; do
   )
   changes=(cat estimate shorter longer)
   for change in "${changes[@]}"; do eval "${commands[$change]}" >/dev/null; done  # warm-up
+  # Each run starts one command further on, so that no command always follows the same
+  # one (and the output it leaves to be freed).
   for run in $(seq "$runs"); do
-    for change in "${changes[@]}"; do time_run "${commands[$change]}" >> "$work/$name.$change"; done
+    for turn in 0 1 2 3; do
+      change=${changes[$(((run + turn) % 4))]}
+      time_run "${commands[$change]}" >> "$work/$name.$change"
+    done
   done
   cat_median=$(median_of "$work/$name.cat")
   cat_best=$(best_of "$work/$name.cat")
