@@ -39,19 +39,17 @@ std::uint32_t unit_first_frame_at(const std::uint8_t* bytes, std::size_t n, cons
 }
 
 // A unit's length (0: no unit), and, where following its frames showed the header
-// after it, the length of the first frame of the unit that starts there (0: none).
+// after it, whether a unit of the stream starts there.
 struct MeasuredUnit {
     std::uint32_t length = 0;
     bool next_looked_at = false;
-    std::uint32_t next_first_frame = 0;
+    bool followed_by_unit = false;
 };
 
-// `first_frame`, where not 0, is what an earlier look at these bytes found: a unit of
-// the stream starts here with a first frame that long.
 MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
-                          std::uint32_t stream_key, std::uint32_t first_frame = 0) {
+                          std::uint32_t stream_key) {
     MeasuredUnit unit;
-    if (first_frame == 0) first_frame = unit_first_frame_at(bytes, n, syntax, stream_key);
+    const std::uint32_t first_frame = unit_first_frame_at(bytes, n, syntax, stream_key);
     if (first_frame == 0 || syntax.continues_unit == nullptr) {
         unit.length = first_frame;
         return unit;
@@ -61,7 +59,7 @@ MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameS
         const std::uint32_t next = stream_single_frame_length(bytes + length, n - length, syntax, stream_key);
         if (next == 0 || !syntax.continues_unit(bytes + length)) {
             unit.next_looked_at = true;
-            unit.next_first_frame = next;
+            unit.followed_by_unit = next > 0;
             break;
         }
         if (frames == syntax.max_unit_frames) return MeasuredUnit{};
@@ -69,27 +67,6 @@ MeasuredUnit measure_unit(const std::uint8_t* bytes, std::size_t n, const FrameS
     }
     unit.length = length;
     return unit;
-}
-
-// A confirmed unit's length (0: none), and, where the unit after it confirmed it, the
-// length of that unit's first frame, which the walk need not read again.
-struct ConfirmedUnit {
-    std::uint32_t length = 0;
-    std::uint32_t next_first_frame = 0;
-};
-
-ConfirmedUnit confirm_unit(const std::uint8_t* bytes, std::size_t n, std::int64_t to_end,
-                           const FrameSyntax& syntax, std::uint32_t stream_key, std::uint32_t first_frame = 0) {
-    const MeasuredUnit unit = measure_unit(bytes, n, syntax, stream_key, first_frame);
-    const std::uint32_t length = unit.length;
-    if (length == 0 || length > to_end || length > n) return {};
-    if (length == to_end) return {length, 0};
-    // The next unit's first header confirms this one; its own frames need not be here.
-    const std::uint32_t next = unit.next_looked_at ? unit.next_first_frame
-                                                   : unit_first_frame_at(bytes + length, n - length, syntax, stream_key);
-    if (next > 0) return {length, next};
-    if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return {length, 0};
-    return {};
 }
 
 }  // namespace
@@ -108,7 +85,17 @@ std::uint32_t unit_length_at(const std::uint8_t* bytes, std::size_t n, std::size
 std::uint32_t confirmed_frame_length(const std::uint8_t* bytes, std::size_t n,
                                      std::int64_t to_end, const FrameSyntax& syntax,
                                      std::uint32_t stream_key) {
-    return confirm_unit(bytes, n, to_end, syntax, stream_key).length;
+    const MeasuredUnit unit = measure_unit(bytes, n, syntax, stream_key);
+    const std::uint32_t length = unit.length;
+    if (length == 0 || length > to_end || length > n) return 0;
+    if (length == to_end) return length;
+    // The next unit's first header confirms this one; its own frames need not be here.
+    const bool followed_by_unit = unit.next_looked_at
+                                      ? unit.followed_by_unit
+                                      : unit_first_frame_at(bytes + length, n - length, syntax, stream_key) > 0;
+    if (followed_by_unit) return length;
+    if (syntax.frame_check != nullptr && syntax.frame_check(bytes, length)) return length;
+    return 0;
 }
 
 namespace {
@@ -236,19 +223,17 @@ bool confirmed_frame_inside(const FrameWalk& walk, const std::uint8_t* frame, st
     return false;
 }
 
-// The unit the walk takes at `here` (length 0: none): a confirmed unit or, where the
+// Length of the unit the walk takes at `here`, or 0: a confirmed unit or, where the
 // format has no frame check to vouch for it, a whole frame that leads nowhere and holds
 // no confirmed frame inside it (which would make it a frame cut short).
-ConfirmedUnit unit_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
+std::uint32_t unit_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
     const FrameSyntax& syntax = *walk.syntax;
     const std::int64_t to_end = walk.file_bytes - walk.position;
-    const std::uint32_t known_first_frame = walk.position == walk.next_unit_at ? walk.next_unit_first_frame : 0;
-    const ConfirmedUnit confirmed = confirm_unit(here, n, to_end, syntax, walk.stream_key, known_first_frame);
-    if (confirmed.length > 0 || syntax.frame_check != nullptr) return confirmed;
+    const std::uint32_t confirmed = confirmed_frame_length(here, n, to_end, syntax, walk.stream_key);
+    if (confirmed > 0 || syntax.frame_check != nullptr) return confirmed;
     const std::uint32_t length = stream_frame_length(here, n, syntax, walk.stream_key);
-    if (length == 0 || length > to_end || length > n) return {};
-    if (confirmed_frame_inside(walk, here, n, walk.position, length)) return {};
-    return {length, 0};
+    if (length == 0 || length > to_end || length > n) return 0;
+    return confirmed_frame_inside(walk, here, n, walk.position, length) ? 0 : length;
 }
 
 }  // namespace
@@ -294,18 +279,16 @@ void remember_header(FrameWalk& walk, const std::uint8_t* header, std::size_t n,
 }
 
 // Takes the unit at `here` into the step and moves the walk past it.
-inline void take_unit(FrameWalk& walk, WalkStep& step, const std::uint8_t* here, const ConfirmedUnit& unit) {
+inline void take_unit(FrameWalk& walk, WalkStep& step, const std::uint8_t* here, std::uint32_t length) {
     // How many units ahead the walk asks for the header it will read.
     constexpr std::size_t ahead = 24;
     // The headers are all the walk reads of most pages: ask for the header a few units
     // on while this one is handled, as units mostly keep their length.
-    const auto later = static_cast<std::size_t>(here - walk.mapped) + ahead * unit.length;
+    const auto later = static_cast<std::size_t>(here - walk.mapped) + ahead * length;
     if (later < walk.filled) __builtin_prefetch(walk.mapped + later);
     step.frame = here;
-    step.length = unit.length;
-    walk.position += unit.length;
-    walk.next_unit_at = unit.next_first_frame > 0 ? walk.position : -1;
-    walk.next_unit_first_frame = unit.next_first_frame;
+    step.length = length;
+    walk.position += length;
 }
 
 // Takes the unit at the walk's position when its header and the next unit's repeat
@@ -317,12 +300,11 @@ inline bool take_repeated_unit(FrameWalk& walk, WalkStep& step) {
     const std::uint8_t* here = bytes_at(walk, walk.position, 2 * walk.syntax->window_bytes, n);
     const KnownHeader* known = n >= header_bytes ? known_header_at(walk, here) : nullptr;
     if (known == nullptr || n < known->length + header_bytes) return false;
-    const KnownHeader* next = known_header_at(walk, here + known->length);
-    if (next == nullptr) return false;
+    if (known_header_at(walk, here + known->length) == nullptr) return false;
     step.damaged_bytes = 0;
     step.bitrate_kbps = known->bitrate_kbps;
     step.long_frame = known->long_frame;
-    take_unit(walk, step, here, ConfirmedUnit{known->length, next->length});
+    take_unit(walk, step, here, known->length);
     return true;
 }
 
@@ -335,13 +317,13 @@ inline bool take_repeated_unit(FrameWalk& walk, WalkStep& step) {
         std::size_t n = 0;
         // Room for the frame here and for every candidate frame that starts inside it.
         const std::uint8_t* here = bytes_at(walk, at, 2 * walk.syntax->window_bytes, n);
-        const ConfirmedUnit unit = unit_taken_at(walk, here, n);
-        if (unit.length > 0) {
-            step.length = unit.length;
-            step.bitrate_kbps = walk.syntax->bitrate_kbps(here, unit.length);
+        const std::uint32_t length = unit_taken_at(walk, here, n);
+        if (length > 0) {
+            step.length = length;
+            step.bitrate_kbps = walk.syntax->bitrate_kbps(here, length);
             step.long_frame = walk.syntax->is_long_frame(here);
             remember_header(walk, here, n, step);
-            take_unit(walk, step, here, unit);
+            take_unit(walk, step, here, length);
             return true;
         }
         const std::int64_t next = next_confirmed_frame(walk, at + 1);

@@ -203,10 +203,6 @@ struct FrameWalk {
     std::int64_t base = 0;               // file offset of mapped[0]
     std::size_t filled = 0;              // bytes of the window
     std::int64_t position = 0;           // where the next unit or damage begins
-    // Where the unit after the last one taken confirmed it: its offset (-1: none) and its
-    // first frame's length, so that the walk does not read that header twice.
-    std::int64_t next_unit_at = -1;
-    std::uint32_t next_unit_first_frame = 0;
     // Headers of units of one frame that the walk measured. A unit whose header repeats
     // one of them, followed by a header that repeats one too, is such a unit again and
     // confirmed by the next: the walk takes it without measuring either header.
