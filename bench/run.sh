@@ -8,19 +8,19 @@
 # 448 and 192 kbit/s every quarter), times `cat IN > OUT` against each tool measuring
 # the stream (no -o) and fitting it 4 % shorter and 4 % longer, and measures the tools'
 # peak resident memory on a 10 MB and a SIZE_MB input. Prints a table of medians, their
-# ratio and the ratio of the fastest runs, and, as its last lines, the worst ratios. Times on shared machines are noisy: this is
-# a report, not a test.
+# ratio and the ratio of the fastest runs, and, as its last lines, the worst ratios.
+# Times on shared machines are noisy: this is a report, not a test.
 #
 # Each stream is dropped from the page cache once made, so that the first run reads it
 # from disk, as it would a user's file, rather than finding the pieces the generator
 # wrote. The four commands take turns, run after run, each round starting one command
-# further on, so that whatever else the machine does weighs on each alike. Before every timed run the previous output is deleted and
-# the page cache synced: the run then times reading and writing alone, not the file
-# system freeing (on some mounts, discarding) the blocks of the output it replaces. A
-# virtual machine may hand free memory back to its host (free page reporting); a run
-# during which it did so writes into pages the host must first supply again, which can
-# take several times the run itself and says nothing of the command, so that run is
-# timed again once the hand-back is over.
+# further on, so that whatever else the machine does weighs on each alike. Before every
+# timed run the previous output is deleted and the page cache synced: the run then times
+# reading and writing alone, not the file system freeing (on some mounts, discarding)
+# the blocks of the output it replaces. A virtual machine may hand free memory back to
+# its host (free page reporting); a run during which it did so writes into pages the
+# host must first supply again, which can take several times the run itself and says
+# nothing of the command, so that run is timed again once the hand-back is over.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mb=${1:-1024}
