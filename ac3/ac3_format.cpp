@@ -1,5 +1,7 @@
 #include "ac3/ac3_format.h"
 
+#include "common/text.h"
+
 #include <array>
 #include <cmath>
 
@@ -159,31 +161,26 @@ bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length) {
     return length > 0;
 }
 
-namespace {
-
-// An AC-3 frame is measured by its sync word, byte 4 and bsid; an E-AC-3 frame also by
-// strmtyp, substreamid and frmsiz in bytes 2 and 3 (which AC-3 gives to crc1).
-constexpr std::array<std::uint8_t, 8> ac3_deciding_bytes = {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xF8, 0x00, 0x00};
-constexpr std::array<std::uint8_t, 8> eac3_deciding_bytes = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8, 0x00, 0x00};
-
-std::uint64_t ac3_deciding_bits(const std::uint8_t* h) {
-    return header_bits(is_eac3(h) ? eac3_deciding_bytes.data() : ac3_deciding_bytes.data());
-}
-
-}  // namespace
-
-const FrameSyntax ac3_frame_syntax = {ac3_window_bytes,    0x0B,           ac3_sync_at,
-                                      ac3_frame_length_at, ac3_stream_key, ac3_unit_passes_crc,
-                                      ac3_unit_bitrate,    ac3_long_frame, ac3_continues_unit,
-                                      max_unit_frames,     ac3_deciding_bits};
+const FrameSyntax ac3_frame_syntax = {
+    .window_bytes = ac3_window_bytes,
+    .sync_byte = 0x0B,
+    .sync_at = ac3_sync_at,
+    .frame_length_at = ac3_frame_length_at,
+    .stream_key = ac3_stream_key,
+    .unit_check = ac3_unit_passes_crc,
+    .bitrate_kbps = ac3_unit_bitrate,
+    .is_long_frame = ac3_long_frame,
+    .continues_unit = ac3_continues_unit,
+    .max_unit_frames = max_unit_frames,
+};
 
 StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
     StreamFormat format;
     format.first_frame_offset = offset;
-    format.frame_bytes = unit_length_at(unit, n, 0, ac3_frame_syntax);
+    format.first_unit_bytes = unit_bytes_at(unit, n, 0, ac3_frame_syntax);
     format.sample_rate_khz = ac3_sample_rate_khz[fscod(unit)];
     format.frame_seconds = frame_seconds_at(format.sample_rate_khz, ac3_frame_blocks(unit));
-    format.bitrate_kbps = ac3_unit_bitrate(unit, format.frame_bytes);
+    format.bitrate_kbps = ac3_unit_bitrate(unit, format.first_unit_bytes);
     format.stream_key = ac3_stream_key(unit);
     // At 44.1 kHz encoders mix odd and even frmsizecod.
     format.length_varies = fscod(unit) == 1;
@@ -206,7 +203,7 @@ unsigned ac3_unit_frames(const std::uint8_t* unit, std::size_t length) {
 }  // namespace
 
 std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format) {
-    const unsigned more = ac3_unit_frames(unit, format.frame_bytes) - 1;
+    const unsigned more = ac3_unit_frames(unit, format.first_unit_bytes) - 1;
     const std::string substreams = more > 0 ? text_printf(", with %u more substream(s)", more) : "";
     if (is_eac3(unit)) {
         const Ac3ChannelMode& mode = ac3_channel_modes[eac3_acmod(unit)];
@@ -223,27 +220,24 @@ std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format
            frame_line(format);
 }
 
-std::int64_t first_ac3_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at) {
-    const std::int64_t first = probe_first_frame(input, probe_buffer, ac3_frame_syntax);
-    header_at = first < 0 ? 0 : static_cast<std::size_t>(first);
-    return first;
+ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at) {
+    ProbeResult result;
+    const std::int64_t first = find_first_frame(bytes, n, ac3_frame_syntax);
+    if (first < 0) return result;
+    const auto offset = static_cast<std::size_t>(first);
+    result.failure = Failure::none;
+    result.format = ac3_stream_format(bytes + offset, n - offset, at + static_cast<std::uint32_t>(offset));
+    result.description = ac3_description(bytes + offset, result.format);
+    return result;
 }
 
-StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
-                              ProbeBuffer& probe_buffer) {
-    std::size_t header_at = 0;
-    const std::int64_t first = first_ac3_frame(input, probe_buffer, header_at);
-    if (first < 0) {
-        fail_with_path("File %s does not look like an AC-3 audio file.\n", input_path);
-    }
-    const std::uint8_t* header = probe_buffer.data() + header_at;
-    const StreamFormat format =
-        ac3_stream_format(header, probe_buffer.size() - header_at, static_cast<std::uint32_t>(first));
-    std::fputs(ac3_description(header, format).c_str(), stdout);
-    return format;
-}
-
-const FormatTool ac3_tool = {"ac3", &ac3_frame_syntax, first_ac3_frame, probe_ac3_stream, nullptr,
-                             nullptr};
+const FormatTool ac3_tool = {
+    .format_tag = "ac3",
+    .not_this_format = "File %s does not look like an AC-3 audio file.\n",
+    .syntax = &ac3_frame_syntax,
+    .tag_bytes = nullptr,
+    .probe = probe_ac3_stream,
+    .reports_padding = false,
+};
 
 }  // namespace lenfit

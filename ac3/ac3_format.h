@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/lenfit.h"
+#include "common/format.h"
 
 namespace lenfit {
 
@@ -66,9 +66,8 @@ StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uin
 // The two description lines of a stream whose first unit starts at `unit`.
 std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format);
 
-std::int64_t first_ac3_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at);
-StreamFormat probe_ac3_stream(std::FILE* input, const std::string& input_path,
-                              ProbeBuffer& probe_buffer);
+// Finds, confirms and describes the first unit in the n bytes read from file offset at.
+ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
 
 extern const FormatTool ac3_tool;
 

@@ -1,5 +1,6 @@
-// ac3lenfit: fits an AC-3 stream to a new length by writing frames twice or leaving
+// ac3lenfit: fits an AC-3 stream to a new length by writing units twice or leaving
 // them out.
 #include "ac3/ac3_format.h"
+#include "common/run.h"
 
 int main(int argc, char** argv) { return lenfit::run_lenfit(argc, argv, lenfit::ac3_tool); }

@@ -1,11 +1,10 @@
-// The command line shared by both tools: [-t targetsec] [-o outfile] infile.
+#include "common/command_line.h"
+
 #include <cctype>
 #include <cmath>
-#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "lenfit.h"
 
 namespace lenfit {
 
@@ -116,11 +115,6 @@ bool parse_arguments(int argc, const char* const* argv, RunOptions& options) {
     return true;
 }
 
-void parse_command_line(const char* format_tag, int argc, const char* const* argv,
-                        RunOptions& options) {
-    if (!parse_arguments(argc, argv, options)) print_usage(format_tag);
-}
-
 void print_usage(const char* format_tag) {
     std::printf("Usage: %slenfit [-t targetsec] [-o outfile] infile\n", format_tag);
     std::printf("%slenfit: Scale %s audio to given number of seconds with duplicated or "
@@ -130,35 +124,6 @@ void print_usage(const char* format_tag) {
     std::puts("          -t targetsec\tScale audio to targetsec number of seconds.");
     std::puts("          -o outfile\tOutputs complete frames from infile to outfile scaled "
               "to targetsec if specified.");
-    std::exit(1);
-}
-
-void fail_with_path(const char* message, const std::string& path) {
-    std::printf(message, path.c_str());
-    std::exit(1);
-}
-
-std::string text_printf(const char* format, ...) {
-    char small[256];
-    std::va_list args;
-    va_start(args, format);
-    std::va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (length < 0) {
-        va_end(copy);
-        return std::string();
-    }
-    if (static_cast<std::size_t>(length) < sizeof small) {
-        va_end(copy);
-        return std::string(small, static_cast<std::size_t>(length));
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, copy);
-    va_end(copy);
-    text.resize(static_cast<std::size_t>(length));
-    return text;
 }
 
 }  // namespace lenfit

@@ -1,7 +1,8 @@
-// Lengths shown as hours:minutes:seconds.milliseconds inside a report line.
+#include "common/duration.h"
+
 #include <cstdint>
 
-#include "lenfit.h"
+#include "common/text.h"
 
 namespace lenfit {
 
@@ -19,7 +20,5 @@ std::string format_duration(double seconds) {
     return text_printf("%02llu:%02llu:%06.3f", static_cast<unsigned long long>(hours),
                        static_cast<unsigned long long>(minutes), past_minutes);
 }
-
-void print_duration(double seconds) { std::fputs(format_duration(seconds).c_str(), stdout); }
 
 }  // namespace lenfit

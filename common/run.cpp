@@ -1,60 +1,147 @@
 // The run sequence of both tools: command line, open, probe, estimate and, when an
-// output file is named, the scaling pass.
-#include <fcntl.h>
-#include <sys/stat.h>
+// output file is named, the scaling pass. Everything the tools print is printed here
+// (the usage text aside), and every failure becomes its message and exit status here.
+#include "common/run.h"
 
-#include "lenfit.h"
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/command_line.h"
+#include "common/duration.h"
+#include "common/estimate.h"
+#include "common/file_io.h"
+#include "common/probe.h"
+#include "common/scaling_pass.h"
 
 namespace lenfit {
 
 namespace {
 
-std::FILE* open_input(const std::string& path) {
-    std::FILE* input = std::fopen(path.c_str(), "rb");
-    struct stat status;
-    if (input == nullptr || fstat(fileno(input), &status) != 0 || S_ISDIR(status.st_mode)) {
-        fail_with_path("File %s could not be opened\n", path);
+constexpr int status_ok = 0;
+constexpr int status_failed = 1;
+
+// Prints the failure's message, with the path of the file concerned, and gives the
+// exit status of a failed run.
+int report_failure(Failure failure, const RunOptions& options, const FormatTool& tool) {
+    const char* input = options.input_path.c_str();
+    const char* output = options.output_path.c_str();
+    switch (failure) {
+        case Failure::none:
+            return status_ok;
+        case Failure::input_not_opened:
+            std::printf("File %s could not be opened\n", input);
+            break;
+        case Failure::output_not_opened:
+            std::printf("File %s could not be opened\n", output);
+            break;
+        case Failure::output_is_input:
+            std::printf("File %s is the input file and cannot be overwritten\n", output);
+            break;
+        case Failure::not_this_format:
+            std::printf(tool.not_this_format, input);
+            break;
+        case Failure::only_layer2:
+            std::puts("Only Layer 2 audio is supported.");
+            break;
+        case Failure::size_unknown:
+            std::printf("Error in determining the size of file %s\n", input);
+            break;
+        case Failure::reading_input:
+            std::printf("Error in reading file %s\n", input);
+            break;
+        case Failure::writing_output:
+            std::printf("Error in writing file %s\n", output);
+            break;
     }
-    // Every read goes to a buffer of our own, large enough to need no second one.
-    std::setvbuf(input, nullptr, _IONBF, 0);
-    // The input is read front to back, once or twice: ask for a large read-ahead.
-    posix_fadvise(fileno(input), 0, 0, POSIX_FADV_SEQUENTIAL);
-    return input;
+    return status_failed;
 }
 
-// Opening the input itself for writing would empty it before it is read.
-void refuse_to_overwrite_input(std::FILE* input, const std::string& output_path) {
-    struct stat input_status;
-    struct stat output_status;
-    if (fstat(fileno(input), &input_status) != 0) return;
-    if (stat(output_path.c_str(), &output_status) != 0) return;
-    if (input_status.st_dev == output_status.st_dev && input_status.st_ino == output_status.st_ino) {
-        fail_with_path("File %s is the input file and cannot be overwritten\n", output_path);
+void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool) {
+    const WalkSummary& walk = estimate.walk;
+    std::printf("Found %" PRIu32 " leading and %" PRId64 " trailing junk bytes.\n", format.first_frame_offset,
+                estimate.trailing_junk);
+    if (walk.damaged_places > 0) {
+        std::printf("Found %" PRId64 " damaged bytes in %" PRIu64 " place(s); they are left out.\n",
+                    walk.damaged_bytes, walk.damaged_places);
+    }
+    std::printf("Original length of audio is %g seconds, or %s, in %" PRIu64 " frames\n", estimate.original_seconds,
+                format_duration(estimate.original_seconds).c_str(), estimate.frame_count);
+    if (tool.reports_padding && padding_irregular(walk)) std::puts("Frame irregularities detected, may be in padding.");
+    if (walk.lowest_bitrate_kbps != walk.highest_bitrate_kbps) {
+        std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
+                    walk.highest_bitrate_kbps);
+    }
+    if (estimate.has_target) {
+        std::printf("Approximately %lld frames need to be ", std::llabs(static_cast<long long>(estimate.frames_to_change)));
+        std::puts(estimate.frame_difference > 0 ? "inserted." : "dropped.");
     }
 }
 
-std::FILE* open_output(std::FILE* input, const std::string& path) {
-    refuse_to_overwrite_input(input, path);
-    std::FILE* output = std::fopen(path.c_str(), "wb");
-    if (output == nullptr) fail_with_path("File %s could not be opened\n", path);
-    std::setvbuf(output, nullptr, _IONBF, 0);
-    return output;
+void print_damaged_unit(std::uint64_t unit_number) {
+    std::printf("Error in frame %" PRIu64 " detected.\n", unit_number);
+}
+
+void print_pass_report(const FrameSchedule& schedule, const LengthEstimate& estimate, const StreamFormat& format,
+                       const FormatTool& tool) {
+    if (tool.reports_padding && (padding_irregular(estimate.walk) || format.length_varies)) {
+        std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_units);
+    }
+    const std::int64_t change = schedule.net_change;
+    if (estimate.interval > 0) {
+        std::printf("Inserted %" PRId64 " frames, ", change);
+    } else {
+        std::printf("Removed %" PRId64 " frames, ", -change);
+    }
+    const std::uint64_t units_written = schedule.units_read + static_cast<std::uint64_t>(change);
+    std::printf("actual length now is %s in %" PRIu64 " frames.\n",
+                format_duration(static_cast<double>(units_written) * format.frame_seconds).c_str(), units_written);
+}
+
+Failure open_files(const RunOptions& options, InputFile& input, OutputFile& output) {
+    if (!open_input_file(options.input_path, input)) return Failure::input_not_opened;
+    if (options.output_path.empty()) return Failure::none;
+    // Opening the input itself for writing would empty it before it is read.
+    if (names_input_file(input, options.output_path)) return Failure::output_is_input;
+    if (!open_output_file(options.output_path, output)) return Failure::output_not_opened;
+    return Failure::none;
+}
+
+Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile& output, const FormatTool& tool) {
+    const ProbeResult probe = probe_input(input, tool);
+    std::fputs(probe.description.c_str(), stdout);
+    if (probe.failure != Failure::none) return probe.failure;
+
+    LengthEstimate estimate;
+    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, options.target_seconds, estimate);
+    if (estimated != Failure::none) return estimated;
+    print_length_report(estimate, probe.format, tool);
+    if (options.output_path.empty()) return Failure::none;
+
+    FrameSchedule schedule;
+    const Failure passed =
+        run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, print_damaged_unit, schedule);
+    if (passed != Failure::none) return passed;
+    if (!close_output(output)) return Failure::writing_output;
+    print_pass_report(schedule, estimate, probe.format, tool);
+    return Failure::none;
 }
 
 }  // namespace
 
 int run_lenfit(int argc, const char* const* argv, const FormatTool& tool) {
     RunOptions options;
-    parse_command_line(tool.format_tag, argc, argv, options);
-    std::FILE* input = open_input(options.input_path);
-    std::FILE* output =
-        options.output_path.empty() ? nullptr : open_output(input, options.output_path);
-
-    ProbeBuffer probe_buffer;
-    StreamFormat format = tool.probe(input, options.input_path, probe_buffer);
-    const LengthEstimate estimate = estimate_length(input, options, format, tool);
-    if (output != nullptr) run_scaling_pass(input, output, options, format, estimate, tool);
-    return 0;
+    if (!parse_arguments(argc, argv, options)) {
+        print_usage(tool.format_tag);
+        return status_failed;
+    }
+    InputFile input;
+    OutputFile output;
+    Failure failure = open_files(options, input, output);
+    if (failure == Failure::none) failure = fit_stream(options, input, output, tool);
+    close_input(input);
+    close_output(output);
+    return report_failure(failure, options, tool);
 }
 
 }  // namespace lenfit

@@ -1,8 +1,8 @@
 #include "mp2/mp2_format.h"
 
 #include <array>
-#include <cinttypes>
-#include <cstdlib>
+
+#include "common/text.h"
 
 namespace lenfit {
 
@@ -60,16 +60,6 @@ std::uint32_t layer2_stream_key(const std::uint8_t* h) { return (h[1] >> 1 & 7u)
 
 std::int32_t layer2_frame_bitrate(const std::uint8_t* h, std::size_t) { return bitrate_of(h); }
 
-void check_estimate(const LengthEstimate& estimate, StreamFormat& format) {
-    check_frame_regularity(estimate.walk, format);
-}
-
-void report_padded_frames(const StreamFormat& format, const LengthEstimate& estimate) {
-    if (format.padding_irregular || format.length_varies) {
-        std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_frames);
-    }
-}
-
 }  // namespace
 
 bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
@@ -85,23 +75,19 @@ std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, s
     return layer2_frame_bytes(bytes + offset);
 }
 
-namespace {
-
-// A frame is measured by its sync word, ID, layer, bitrate_index, sampling_frequency and
-// padding_bit; the protection bit, the private bit and byte 3 do not change it.
-constexpr std::array<std::uint8_t, 8> layer2_deciding_bytes = {0xFF, 0xFE, 0xFE, 0x00, 0x00, 0x00, 0x00, 0x00};
-
-std::uint64_t layer2_deciding_bits(const std::uint8_t*) { return header_bits(layer2_deciding_bytes.data()); }
-
-}  // namespace
-
 // Layer II frames carry no check over the whole frame, and each is a unit of its own.
-const FrameSyntax layer2_frame_syntax = {layer2_window_bytes,    0xFF,
-                                         layer2_sync_at,         layer2_frame_length_at,
-                                         layer2_stream_key,      nullptr,
-                                         layer2_frame_bitrate,   layer2_long_frame,
-                                         nullptr,                1,
-                                         layer2_deciding_bits};
+const FrameSyntax layer2_frame_syntax = {
+    .window_bytes = layer2_window_bytes,
+    .sync_byte = 0xFF,
+    .sync_at = layer2_sync_at,
+    .frame_length_at = layer2_frame_length_at,
+    .stream_key = layer2_stream_key,
+    .unit_check = nullptr,
+    .bitrate_kbps = layer2_frame_bitrate,
+    .is_long_frame = layer2_long_frame,
+    .continues_unit = nullptr,
+    .max_unit_frames = 1,
+};
 
 std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
     if (n < 10 || bytes[0] != 'I' || bytes[1] != 'D' || bytes[2] != '3') return 0;
@@ -118,7 +104,7 @@ std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
 StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     StreamFormat format;
     format.first_frame_offset = offset;
-    format.frame_bytes = layer2_frame_bytes(h);
+    format.first_unit_bytes = layer2_frame_bytes(h);
     format.sample_rate_khz = rate_of(h);
     format.frame_seconds = (samples_per_frame / format.sample_rate_khz) / 1000.0;
     format.bitrate_kbps = bitrate_of(h);
@@ -135,46 +121,29 @@ std::string layer2_description(const std::uint8_t* h) {
                        padding_bit(h) ? "and with padding." : "and without padding.");
 }
 
-std::int64_t first_layer2_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at) {
-    std::size_t n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
-    // A tag in front (cover art, titles) is searched past: the stream starts after it.
-    const std::uint32_t tag = id3v2_tag_length(probe_buffer.data(), n);
-    if (tag > 0) {
-        if (fseeko(input, static_cast<off_t>(tag), SEEK_SET) != 0) return -1;
-        n = std::fread(probe_buffer.data(), 1, probe_buffer.size(), input);
-    }
-    const std::int64_t first = find_first_frame(probe_buffer.data(), n, layer2_frame_syntax);
-    if (first < 0) return -1;
-    header_at = static_cast<std::size_t>(first);
-    return tag + first;
-}
-
-StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path,
-                                 ProbeBuffer& probe_buffer) {
-    std::size_t header_at = 0;
-    const std::int64_t first = first_layer2_frame(input, probe_buffer, header_at);
-    if (first < 0) {
-        fail_with_path("File %s does not look like a MP2 audio file.\n", input_path);
-    }
-    const std::uint8_t* header = probe_buffer.data() + header_at;
-    std::fputs(layer2_description(header).c_str(), stdout);
+ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at) {
+    ProbeResult result;
+    const std::int64_t first = find_first_frame(bytes, n, layer2_frame_syntax);
+    if (first < 0) return result;
+    const std::uint8_t* header = bytes + first;
+    result.description = layer2_description(header);
     if (layer_field(header) != 2) {
-        std::puts("Only Layer 2 audio is supported.");
-        std::exit(1);
+        result.failure = Failure::only_layer2;
+        return result;
     }
-    const StreamFormat format = layer2_stream_format(header, static_cast<std::uint32_t>(first));
-    std::fputs(frame_line(format).c_str(), stdout);
-    return format;
+    result.failure = Failure::none;
+    result.format = layer2_stream_format(header, at + static_cast<std::uint32_t>(first));
+    result.description += frame_line(result.format);
+    return result;
 }
 
-void check_frame_regularity(const WalkSummary& walk, StreamFormat& format) {
-    if (walk.long_frames > 0 && walk.long_frames < walk.frames) {
-        std::puts("Frame irregularities detected, may be in padding.");
-        format.padding_irregular = true;
-    }
-}
-
-const FormatTool mp2_tool = {"mp2",           &layer2_frame_syntax, first_layer2_frame, probe_layer2_stream,
-                             check_estimate, report_padded_frames};
+const FormatTool mp2_tool = {
+    .format_tag = "mp2",
+    .not_this_format = "File %s does not look like a MP2 audio file.\n",
+    .syntax = &layer2_frame_syntax,
+    .tag_bytes = id3v2_tag_length,
+    .probe = probe_layer2_stream,
+    .reports_padding = true,
+};
 
 }  // namespace lenfit

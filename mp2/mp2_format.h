@@ -1,12 +1,12 @@
 // The MPEG audio Layer II (ISO/IEC 11172-3, and the lower sampling frequencies of
-// ISO/IEC 13818-3) pieces of mp2lenfit: header decoding, the probe (past an ID3v2 tag),
-// the padding check and the padded-frame count.
+// ISO/IEC 13818-3) pieces of mp2lenfit: header decoding and the probe (past an ID3v2
+// tag).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "common/lenfit.h"
+#include "common/format.h"
 
 namespace lenfit {
 
@@ -37,11 +37,9 @@ StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset);
 // The description line, up to and including "and with(out) padding.\n".
 std::string layer2_description(const std::uint8_t* h);
 
-std::int64_t first_layer2_frame(std::FILE* input, ProbeBuffer& probe_buffer, std::size_t& header_at);
-StreamFormat probe_layer2_stream(std::FILE* input, const std::string& input_path,
-                                 ProbeBuffer& probe_buffer);
-// Warns, and sets padding_irregular, when the frames taken mix padded and unpadded ones.
-void check_frame_regularity(const WalkSummary& walk, StreamFormat& format);
+// Finds, confirms and describes the first frame in the n bytes read from file offset at;
+// a frame of another layer is described and refused.
+ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
 
 extern const FormatTool mp2_tool;
 

@@ -48,7 +48,7 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
     const Bytes frame = testkit::ac3_frame(header, 0);
     const lenfit::StreamFormat odd = lenfit::ac3_stream_format(frame.data(), frame.size(), 7);
     EXPECT_EQ(odd.first_frame_offset, 7u);
-    EXPECT_EQ(odd.frame_bytes, 836u);
+    EXPECT_EQ(odd.first_unit_bytes, 836u);
     EXPECT_EQ(odd.bitrate_kbps, 192);
     EXPECT_DOUBLE_EQ(odd.frame_seconds, 0.034829931972789115);
     EXPECT_TRUE(odd.length_varies);
@@ -57,7 +57,7 @@ TEST(Ac3Header, StreamFormatOfTheFirstFrame) {
     header.frmsizecod = 31;
     const Bytes frame48 = testkit::ac3_frame(header, 0);
     const lenfit::StreamFormat at48 = lenfit::ac3_stream_format(frame48.data(), frame48.size(), 0);
-    EXPECT_EQ(at48.frame_bytes, 1792u);
+    EXPECT_EQ(at48.first_unit_bytes, 1792u);
     EXPECT_EQ(at48.frame_seconds, 0.032);
     EXPECT_FALSE(at48.length_varies);
 }

@@ -44,9 +44,9 @@ Bytes stream_part(const Bytes& file, std::size_t leading, std::size_t trailing) 
     return Bytes(file.begin() + static_cast<long>(leading), file.end() - static_cast<long>(trailing));
 }
 
-class Ac3Tool : public ::testing::Test, protected testkit::ToolFiles {
+class Ac3Tool : public ::testing::Test, protected testkit::ToolTest {
 protected:
-    RunResult run(const std::vector<std::string>& arguments) { return testkit::run_checked(tool, arguments); }
+    Ac3Tool() : ToolTest(tool) {}
 };
 
 TEST_F(Ac3Tool, TypicalRunDropsEveryEighthOrNinthFrame) {
@@ -142,21 +142,14 @@ TEST_F(Ac3Tool, ThirtyTwoKilohertzStream) {
               "Removed 1 frames, actual length now is 00:00:00.432 in 9 frames.\n");
 }
 
+// Which command lines are bad is the parser's unit tests' matter; here, what the tool
+// answers to one.
 TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
-    for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"-x", in}, {"-T", "90", in}, {in, "-t"}, {"-t", "nan", in}, {"-t", "1:30:00x", in},
-             {"-t", "1e300", in}, {"a", "b", "c", "d", "e", "f"}}) {
+    for (const auto& arguments : std::vector<std::vector<std::string>>{{}, {"-t", "nan", in}}) {
         const RunResult result = run(arguments);
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, usage_text);
     }
-}
-
-TEST_F(Ac3Tool, AGluedTargetTakesTheInputNameAndIsNoTarget) {
-    // -t5 takes the input path as its value, which is no number: a bad command line.
-    const RunResult glued = run({"-t5", in});
-    EXPECT_EQ(glued.status, 1);
-    EXPECT_EQ(glued.out, usage_text);
 }
 
 // 44.1 kHz streams mix frames of 834 and 836 bytes at 192 kbit/s.

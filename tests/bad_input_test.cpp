@@ -40,13 +40,10 @@ std::string with_path(const char* format, const std::string& path) {
     return text.replace(text.find("%s"), 2, path);
 }
 
-class BadInput : public ::testing::TestWithParam<Tool>, protected testkit::ToolFiles {
+class BadInput : public ::testing::TestWithParam<Tool>, protected testkit::ToolTest {
 protected:
+    BadInput() : ToolTest(GetParam().path) {}
     const Tool& tool = GetParam();
-
-    RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) {
-        return testkit::run_checked(tool.path, arguments, unprivileged);
-    }
     std::string description() {
         testkit::write_file(dir.path("probe"), tool.frames(20));
         const std::string text = run({dir.path("probe")}).out;
@@ -151,14 +148,12 @@ TEST_P(BadInput, TheInputIsNeverTheOutput) {
     }
 }
 
-TEST_P(BadInput, TargetsThatAreNoNumbersOrAbsurd) {
+TEST_P(BadInput, AbsurdTargetsCreateNothingAndNegativeOnesDropEverything) {
     testkit::write_file(in, tool.frames(100));
-    for (const char* target : {"nan", "inf", "-inf", "1e300", "-1e300"}) {
-        const RunResult result = run({"-t", target, "-o", out, in});
-        EXPECT_EQ(result.status, 1) << target;
-        EXPECT_EQ(result.out.rfind(std::string("Usage: ") + tool.name, 0), 0u) << target;
-        EXPECT_FALSE(testkit::file_exists(out));
-    }
+    const RunResult absurd = run({"-t", "1e300", "-o", out, in});
+    EXPECT_EQ(absurd.status, 1);
+    EXPECT_EQ(absurd.out.rfind(std::string("Usage: ") + tool.name, 0), 0u);
+    EXPECT_FALSE(testkit::file_exists(out));
     const RunResult negative = run({"-t", "-5", "-o", out, in});
     EXPECT_EQ(negative.status, 0);
     EXPECT_NE(negative.out.find("Removed 100 frames, actual length now is 00:00:00.000 in 0 frames.\n"),

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "common/lenfit.h"
+#include "common/command_line.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "stream_builder.h"
+#include "target_factors.h"
 #include "tool_runner.h"
 
 namespace {
@@ -29,12 +30,10 @@ struct DamagedStream {
     bool built = false;         // frames built byte by byte, with bodies no decoder takes
 };
 
-bool is_mp2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
-
 // The units of a fixture: frames, or E-AC-3 frames with their substreams.
 std::vector<Bytes> frames_of(const char* fixture) {
     const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + fixture);
-    return is_mp2(fixture) ? testkit::split_mp2_frames(stream) : testkit::split_ac3_units(stream);
+    return testkit::split_units(testkit::names_layer2(fixture), stream);
 }
 
 Bytes noise(std::size_t count, unsigned seed) {
@@ -102,7 +101,7 @@ std::vector<DamagedStream> damaged_streams() {
     std::vector<DamagedStream> streams;
     const auto add = [&](const char* name, Builder& builder) {
         builder.stream.name = name;
-        builder.stream.ac3 = !is_mp2(name);
+        builder.stream.ac3 = !testkit::names_layer2(name);
         streams.push_back(builder.stream);
     };
     Bytes damaged;
@@ -218,7 +217,7 @@ std::vector<DamagedStream> damaged_streams() {
 }
 
 std::vector<Bytes> split(const DamagedStream& stream, const Bytes& bytes) {
-    return stream.ac3 ? testkit::split_ac3_units(bytes) : testkit::split_mp2_frames(bytes);
+    return testkit::split_units(!stream.ac3, bytes);
 }
 
 double frame_seconds(const DamagedStream& stream) {
@@ -232,9 +231,6 @@ double frame_seconds(const DamagedStream& stream) {
     return 1152.0 / rates[(first[2] >> 2) & 3u];
 }
 
-// How a run changed the stream: no target, then 3 % and 20 % shorter, 3 % and 40 %
-// longer, and its own length.
-const double factors[] = {0.0, 0.97, 1.03, 0.8, 1.4, 1.0};
 
 std::vector<std::string> arguments(const DamagedStream& stream, double factor, const std::string& in,
                                    const std::string& out) {
@@ -266,7 +262,7 @@ std::vector<DamagedStream> decodable_streams() {
 TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
     const DamagedStream& stream = GetParam();
     testkit::write_file(in, stream.file);
-    for (double factor : factors) {
+    for (double factor : testkit::target_factors) {
         SCOPED_TRACE(factor);
         const testkit::RunResult result = testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out));
         ASSERT_EQ(result.status, 0) << result.out;
@@ -291,7 +287,7 @@ TEST_P(DecodedStreams, EveryOutputDecodesWithoutAnError) {
     if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const DamagedStream& stream = GetParam();
     testkit::write_file(in, stream.file);
-    for (double factor : factors) {
+    for (double factor : testkit::target_factors) {
         SCOPED_TRACE(factor);
         ASSERT_EQ(testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out)).status, 0);
         const int errors = testkit::decoding_errors(out);

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "common/lenfit.h"
+#include "common/duration.h"
 
 namespace {
 

@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "common/lenfit.h"
+#include "common/estimate.h"
 
 namespace {
 
 lenfit::StreamFormat ac3_48k_448() {
     lenfit::StreamFormat format;
     format.first_frame_offset = 100;
-    format.frame_bytes = 1792;
+    format.first_unit_bytes = 1792;
     format.frame_seconds = 0.032;
     format.sample_rate_khz = 48.0;
     format.bitrate_kbps = 448;
@@ -20,7 +20,7 @@ lenfit::StreamFormat ac3_48k_448() {
 // left out between them.
 lenfit::WalkSummary walked(std::uint64_t frames, std::int64_t damage = 0) {
     lenfit::WalkSummary walk;
-    walk.frames = frames;
+    walk.units = frames;
     walk.end = 100 + static_cast<std::int64_t>(frames) * 1792 + damage;
     walk.damaged_bytes = damage;
     walk.damaged_places = damage > 0 ? 1 : 0;
@@ -68,7 +68,7 @@ TEST(Estimate, HugeInputsCountIn64Bits) {
     lenfit::StreamFormat format = ac3_48k_448();
     format.first_frame_offset = 0;
     lenfit::WalkSummary walk;
-    walk.frames = 1797558;
+    walk.units = 1797558;
     walk.end = 1792LL * 1797558;
     const auto estimate = lenfit::compute_length_estimate(walk.end, walk, 1.0, format);
     EXPECT_EQ(estimate.frame_count, 1797558u);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "stream_builder.h"
+#include "target_factors.h"
 #include "tool_runner.h"
 
 namespace {
@@ -38,10 +39,8 @@ const Fixture fixtures[] = {
 
 void PrintTo(const Fixture& fixture, std::ostream* out) { *out << fixture.name; }
 
-bool is_mp2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
-
 std::vector<Bytes> frames_of(const std::string& name, const Bytes& stream) {
-    return is_mp2(name) ? testkit::split_mp2_frames(stream) : testkit::split_ac3_units(stream);
+    return testkit::split_units(testkit::names_layer2(name), stream);
 }
 
 std::string last_line(const std::string& out) {
@@ -79,7 +78,7 @@ class RealStream : public ::testing::TestWithParam<Fixture> {};
 TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
     const Fixture fixture = GetParam();
     const std::string name = fixture.name;
-    const bool ac3 = !is_mp2(name);
+    const bool ac3 = !testkit::names_layer2(name);
     const std::string tool = ac3 ? AC3LENFIT_PATH : MP2LENFIT_PATH;
     const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + name);
     const auto input_frames = frames_of(name, stream);
@@ -104,7 +103,7 @@ TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
     const double original = input_frames.size() * fixture.frame_seconds;
     const bool decode = testkit::have_ffmpeg();
 
-    for (double factor : {0.0, 0.97, 1.03, 0.8, 1.4, 1.0}) {
+    for (double factor : testkit::target_factors) {
         std::vector<std::string> arguments = {"-o", dir.path("out"), dir.path("in")};
         if (factor != 0.0) {
             arguments.insert(arguments.begin(), {"-t", text_of(factor == 1.0 ? original : original * factor)});

@@ -19,9 +19,9 @@ using testkit::mp2_header;
 // 44.1 kHz, 128 kbit/s frames: 417 bytes, 418 when padded.
 Mp2Header at44k(unsigned padding) { return mp2_header(1, 0, 8, padding); }
 
-class Mp2Tool : public ::testing::Test, protected testkit::ToolFiles {
+class Mp2Tool : public ::testing::Test, protected testkit::ToolTest {
 protected:
-    RunResult run(const std::vector<std::string>& arguments) { return testkit::run_checked(tool, arguments); }
+    Mp2Tool() : ToolTest(tool) {}
 };
 
 TEST_F(Mp2Tool, DescribesMeasuresAndScalesA48kStream) {
@@ -189,9 +189,9 @@ TEST_F(Mp2Tool, ChangedFramesAreWholeAndInOrder) {
     }
 }
 
-TEST_F(Mp2Tool, ManySmallFramesChangedOftenAreWrittenWholeAcrossWindows) {
+TEST_F(Mp2Tool, ManySmallFramesChangedOftenAreWrittenWholeAcrossBlocks) {
     // 48-byte frames (8 kbit/s at 24 kHz) over 5 MiB: a change every few frames makes
-    // tens of thousands of spans in each 2 MiB window of the input.
+    // thousands of spans in each block the tool reads.
     const std::size_t count = 5 * 1024 * 1024 / 48;
     const Bytes stream = testkit::mp2_frames(count, mp2_header(0, 1, 1));
     testkit::write_file(in, stream);

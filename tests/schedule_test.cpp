@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "common/lenfit.h"
+#include "common/scaling_pass.h"
 
 namespace {
 

@@ -253,6 +253,12 @@ std::vector<Bytes> split_mp2_frames(const Bytes& stream) {
     });
 }
 
+std::vector<Bytes> split_units(bool layer2, const Bytes& stream) {
+    return layer2 ? split_mp2_frames(stream) : split_ac3_units(stream);
+}
+
+bool names_layer2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
+
 FrameChanges compare_frames(const std::vector<Bytes>& input, const std::vector<Bytes>& output) {
     FrameChanges changes;
     changes.frames_written = output.size();

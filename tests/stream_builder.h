@@ -96,6 +96,11 @@ void append(Bytes& to, const Bytes& bytes);
 std::vector<Bytes> split_frames(const Bytes& stream,
                                 const std::function<std::size_t(const std::uint8_t*, std::size_t)>& length_of);
 std::vector<Bytes> split_ac3_frames(const Bytes& stream);
+// The units of a stream of either tool: Layer II frames, or AC-3 and E-AC-3 frames
+// with their substreams.
+std::vector<Bytes> split_units(bool layer2, const Bytes& stream);
+// Whether a fixture's name says it holds Layer II.
+bool names_layer2(const std::string& name);
 
 // How an output stream was made from the input's frames.
 struct FrameChanges {

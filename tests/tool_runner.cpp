@@ -92,15 +92,6 @@ bool file_exists(const std::string& path) {
     return lstat(path.c_str(), &status) == 0;
 }
 
-std::FILE* memory_file(const Bytes& bytes) {
-    const int fd = memfd_create("lenfit-test-input", 0);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
-        lseek(fd, 0, SEEK_SET) != 0) {
-        throw std::runtime_error("memfd failed");
-    }
-    return fdopen(fd, "rb");
-}
-
 bool have_ffmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1 && ffprobe -version >/dev/null 2>&1") == 0; }
 
 namespace {

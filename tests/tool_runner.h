@@ -48,10 +48,19 @@ struct ToolFiles {
     std::string out = dir.path("out");
 };
 
+// A test of one tool, run as a user would, on files in a fresh folder.
+class ToolTest : protected ToolFiles {
+protected:
+    explicit ToolTest(std::string binary) : binary_(std::move(binary)) {}
+    RunResult run(const std::vector<std::string>& arguments, bool unprivileged = false) const {
+        return run_checked(binary_, arguments, unprivileged);
+    }
+
+private:
+    std::string binary_;
+};
+
 void write_file(const std::string& path, const Bytes& bytes);
-// A file in memory holding bytes, open for reading at its start, as the tools open
-// their input: it has a descriptor and can be mapped.
-std::FILE* memory_file(const Bytes& bytes);
 Bytes read_file(const std::string& path);
 bool file_exists(const std::string& path);
 

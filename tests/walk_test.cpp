@@ -1,27 +1,20 @@
-// The walk of a stream's frames, on streams built byte by byte: which frames it takes,
-// what it counts as damage and trailing junk, and that neither the window's size nor
-// counting in two halves changes any of it.
+// The walk of a stream's units and the loops that read it, on streams built byte by
+// byte: which units it takes, what it counts as damage and trailing junk, that where
+// the blocks it reads end changes none of it, and what a file cut short does.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
-#include <random>
-#include <tuple>
+#include <algorithm>
 #include <vector>
 
 #include "ac3/ac3_format.h"
+#include "common/estimate.h"
+#include "common/frame_walk.h"
+#include "common/scaling_pass.h"
+#include "memory_file.h"
 #include "mp2/mp2_format.h"
 #include "stream_builder.h"
-#include "tool_runner.h"
 
 namespace {
-
-// Everything a count holds, to compare two counts field by field.
-auto fields(const lenfit::WalkSummary& s) {
-    return std::make_tuple(s.frames, s.end, s.damaged_bytes, s.damaged_places, s.lowest_bitrate_kbps,
-                           s.highest_bitrate_kbps, s.long_frames);
-}
 
 using testkit::Ac3Header;
 using testkit::Bytes;
@@ -31,66 +24,59 @@ struct Taken {
     std::size_t offset;
     std::size_t length;
     std::int64_t damage_before;
-    bool operator==(const Taken& other) const {
-        return offset == other.offset && length == other.length && damage_before == other.damage_before;
-    }
+    bool operator==(const Taken& other) const = default;
 };
 
 struct Walked {
-    std::vector<Taken> frames;
-    std::int64_t end = 0;
+    std::vector<Taken> units;
     lenfit::WalkSummary summary;
 };
 
-lenfit::StreamFormat format_of(const lenfit::FormatTool& tool, const std::uint8_t* header, std::size_t n,
-                               std::uint32_t at) {
-    return &tool == &lenfit::ac3_tool ? lenfit::ac3_stream_format(header, n, at)
-                                      : lenfit::layer2_stream_format(header, at);
+lenfit::StreamFormat format_of(const Bytes& file, const lenfit::FormatTool& tool) {
+    const lenfit::ProbeResult probe =
+        tool.probe(file.data(), std::min(file.size(), lenfit::probe_buffer_size), 0);
+    EXPECT_EQ(probe.failure, lenfit::Failure::none);
+    return probe.format;
 }
 
-Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t window = lenfit::stream_window_size) {
-    Walked walked;
-    std::FILE* input = testkit::memory_file(file);
-    lenfit::ProbeBuffer probe{};
-    std::size_t header_at = 0;
-    const std::int64_t first = tool.first_frame(input, probe, header_at);
-    EXPECT_GE(first, 0);
-    if (first < 0) return walked;
-    const lenfit::StreamFormat format = format_of(tool, probe.data() + header_at, probe.size() - header_at,
-                                                    static_cast<std::uint32_t>(first));
-    const std::string path = "stream";
+// Every unit the walk takes, reading blocks of block_bytes, and the estimate's count.
+Walked walk(const Bytes& file, const lenfit::FormatTool& tool, std::size_t block_bytes = lenfit::read_block_bytes) {
+    const lenfit::StreamFormat format = format_of(file, tool);
+    lenfit::InputFile input = testkit::memory_input(file);
     const auto size = static_cast<std::int64_t>(file.size());
-    lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
-    lenfit::WalkStep step;
-    while (lenfit::next_frame(frames, step)) {
-        const auto offset = static_cast<std::size_t>(frames.position) - step.length;
-        EXPECT_EQ(Bytes(step.frame, step.frame + step.length),
-                  Bytes(file.begin() + static_cast<long>(offset), file.begin() + static_cast<long>(offset + step.length)));
-        walked.frames.push_back({offset, step.length, step.damaged_bytes});
+    lenfit::FrameWalk frames = lenfit::start_walk(format, *tool.syntax, size, block_bytes);
+    Walked walked;
+    lenfit::Unit unit;
+    for (;;) {
+        const lenfit::WalkStep step = lenfit::next_unit(frames, unit);
+        if (step == lenfit::WalkStep::end) break;
+        if (step == lenfit::WalkStep::needs_bytes) {
+            EXPECT_TRUE(lenfit::read_on(input, frames));
+            continue;
+        }
+        const auto offset = static_cast<std::size_t>(unit.offset);
+        EXPECT_TRUE(std::equal(unit.data, unit.data + unit.bytes, file.begin() + static_cast<long>(offset)));
+        walked.units.push_back({offset, unit.bytes, unit.damaged_bytes});
     }
-    walked.end = frames.position;
-    lenfit::FrameWalk again = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
-    walked.summary = lenfit::summarize_stream(again);
-    // Counted in two halves at once, whatever its size, the stream counts the same.
-    lenfit::FrameWalk halves = lenfit::start_walk(input, path, format, *tool.syntax, size, window);
-    EXPECT_EQ(fields(lenfit::summarize_stream(halves, 0)), fields(walked.summary));
-    std::fclose(input);
+    EXPECT_EQ(lenfit::summarize_stream(input, format, *tool.syntax, size, walked.summary), lenfit::Failure::none);
+    EXPECT_EQ(walked.summary.units, walked.units.size());
+    lenfit::close_input(input);
     return walked;
 }
 
-// Where each frame of a stream of back-to-back frames starts, and its length.
-std::vector<Taken> frames_of(const std::vector<Bytes>& frames, std::size_t from = 0) {
+// Where each unit of a stream of back-to-back units starts, and its length.
+std::vector<Taken> units_of(const std::vector<Bytes>& units, std::size_t from = 0) {
     std::vector<Taken> taken;
-    for (const Bytes& frame : frames) {
-        taken.push_back({from, frame.size(), 0});
-        from += frame.size();
+    for (const Bytes& unit : units) {
+        taken.push_back({from, unit.size(), 0});
+        from += unit.size();
     }
     return taken;
 }
 
-Bytes joined(const std::vector<Bytes>& frames) {
+Bytes joined(const std::vector<Bytes>& units) {
     Bytes bytes;
-    for (const Bytes& frame : frames) testkit::append(bytes, frame);
+    for (const Bytes& unit : units) testkit::append(bytes, unit);
     return bytes;
 }
 
@@ -103,48 +89,47 @@ Ac3Header ac3_at(unsigned frmsizecod, unsigned acmod) {
 
 TEST(Ac3Walk, AFrameThatPassesItsCrcStaysWhenJunkFollowsIt) {
     // Sixteen bytes of packet header before every frame, and an ID3v1 tag at the end.
-    std::vector<Bytes> frames;
     Bytes file;
     std::vector<Taken> expected;
     for (std::uint32_t i = 0; i < 12; ++i) {
         testkit::append(file, testkit::junk(16, i));
-        frames.push_back(testkit::ac3_frame(ac3_at(i % 2 ? 20 : 30, 7), i));
-        expected.push_back({file.size(), frames.back().size(), i == 0 ? 0 : 16});
-        testkit::append(file, frames.back());
+        const Bytes frame = testkit::ac3_frame(ac3_at(i % 2 ? 20 : 30, 7), i);
+        expected.push_back({file.size(), frame.size(), i == 0 ? 0 : 16});
+        testkit::append(file, frame);
     }
     Bytes tag = {'T', 'A', 'G'};
     tag.resize(128, ' ');
     testkit::append(file, tag);
     const Walked walked = walk(file, lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.units, expected);
     EXPECT_EQ(walked.summary.damaged_bytes, 11 * 16);
     EXPECT_EQ(walked.summary.damaged_places, 11u);
-    EXPECT_EQ(walked.end, static_cast<std::int64_t>(file.size() - 128));
+    EXPECT_EQ(walked.summary.end, static_cast<std::int64_t>(file.size() - 128));
 }
 
 TEST(Ac3Walk, AFrameThatFailsItsCrcStaysOnlyWhileItsSuccessorConfirmsIt) {
     std::vector<Bytes> frames;
     for (std::uint32_t i = 0; i < 10; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
     frames[4][900] ^= 0x04;  // a flipped bit, which a decoder conceals
-    EXPECT_EQ(walk(joined(frames), lenfit::ac3_tool).frames, frames_of(frames));
+    EXPECT_EQ(walk(joined(frames), lenfit::ac3_tool).units, units_of(frames));
 
     // The same frame with junk after it is not vouched for by anything: left out.
     Bytes file = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
     testkit::append(file, testkit::junk(40));
     testkit::append(file, joined(std::vector<Bytes>(frames.begin() + 5, frames.end())));
-    std::vector<Taken> expected = frames_of(frames);
+    std::vector<Taken> expected = units_of(frames);
     expected.erase(expected.begin() + 4);
     for (std::size_t i = 4; i < expected.size(); ++i) expected[i].offset += 40;
     expected[4].damage_before = 1792 + 40;
-    EXPECT_EQ(walk(file, lenfit::ac3_tool).frames, expected);
+    EXPECT_EQ(walk(file, lenfit::ac3_tool).units, expected);
 
-    // As the last frame it is trailing junk.
+    // As the last frame it is taken where it ends the file, and trailing junk where it
+    // is cut short.
     const Bytes last = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 5));
-    const Walked walked = walk(last, lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames.size(), 5u) << "the end of the file confirms it";
+    EXPECT_EQ(walk(last, lenfit::ac3_tool).units.size(), 5u);
     Bytes cut = last;
     cut.pop_back();
-    EXPECT_EQ(walk(cut, lenfit::ac3_tool).end, 4 * 1792);
+    EXPECT_EQ(walk(cut, lenfit::ac3_tool).summary.end, 4 * 1792);
 }
 
 TEST(Ac3Walk, FramesOfAnotherRateOrSyntaxAreDamage) {
@@ -157,14 +142,31 @@ TEST(Ac3Walk, FramesOfAnotherRateOrSyntaxAreDamage) {
     e_syntax.bsid = 16;
     frames[3] = testkit::ac3_frame(other_rate, 3);
     frames[7] = testkit::ac3_frame(e_syntax, 7);
-    std::vector<Taken> expected = frames_of(frames);
+    std::vector<Taken> expected = units_of(frames);
     expected[4].damage_before = static_cast<std::int64_t>(frames[3].size());
     expected[8].damage_before = 1792;
     expected.erase(expected.begin() + 7);
     expected.erase(expected.begin() + 3);
     const Walked walked = walk(joined(frames), lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, expected);
+    EXPECT_EQ(walked.units, expected);
     EXPECT_EQ(walked.summary.damaged_places, 2u);
+}
+
+TEST(Eac3Walk, UnitsThatChangeShapeAreEachMeasuredByTheirOwnFrames) {
+    // Units of a 768-byte frame and a 512-byte dependent frame, then the same first
+    // frame alone, each followed by a 512-byte independent frame.
+    Bytes file;
+    for (std::uint32_t i = 0; i < 10; ++i) testkit::append(file, testkit::surround_unit(false, 1, i));
+    testkit::Eac3Header short_unit;
+    short_unit.frame_bytes = 512;
+    for (std::uint32_t i = 10; i < 20; ++i) {
+        testkit::append(file, testkit::surround_unit(false, 0, i));
+        testkit::append(file, testkit::eac3_frame(short_unit, i));
+    }
+    const Walked walked = walk(file, lenfit::ac3_tool);
+    EXPECT_EQ(walked.units, units_of(testkit::split_ac3_units(file)));
+    EXPECT_EQ(walked.units.size(), 30u);
+    EXPECT_EQ(walked.summary.damaged_places, 0u);
 }
 
 TEST(Layer2Walk, CountsPaddedFramesAndBitratesOfOneStream) {
@@ -176,130 +178,126 @@ TEST(Layer2Walk, CountsPaddedFramesAndBitratesOfOneStream) {
     }
     frames[25] = testkit::mp2_frame(mp2_header(1, 0, 10), 25);
     const Walked walked = walk(joined(frames), lenfit::mp2_tool);
-    EXPECT_EQ(walked.summary.frames, 29u);
-    EXPECT_EQ(walked.summary.long_frames, 10u);
+    EXPECT_EQ(walked.summary.units, 29u);
+    EXPECT_EQ(walked.summary.long_units, 10u);
     EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 192);
     EXPECT_EQ(walked.summary.highest_bitrate_kbps, 384);
     EXPECT_EQ(walked.summary.damaged_bytes, static_cast<std::int64_t>(frames[25].size()));
 }
 
-TEST(Walk, TheWindowSizeChangesNothing) {
-    // Damage longer than the window, frames across every move of it.
+TEST(Walk, WhereTheBlocksEndChangesNothing) {
+    // Damage longer than a block, units across every boundary, 7.1 units of two frames
+    // longer than the rest of a block or than a whole small block.
     Bytes file = testkit::ac3_frames(30, ac3_at(2, 1));
     testkit::append(file, testkit::junk(40000, 3));
     testkit::append(file, testkit::ac3_frames(70, [](std::size_t i) { return ac3_at(static_cast<unsigned>(i % 38), 7); }));
+    for (std::uint32_t i = 0; i < 20; ++i) testkit::append(file, testkit::surround_unit(true, 1, i));
     file[4700] ^= 0x01;  // the frame before the junk fails its CRC
     const Walked reference = walk(file, lenfit::ac3_tool);
-    ASSERT_EQ(reference.summary.frames, 99u);
-    const std::size_t window = lenfit::ac3_frame_syntax.window_bytes;
-    // The smallest window the walk takes, and a few pages more.
-    for (std::size_t size : {std::size_t{0}, 2 * window + 3 * 4096 + 1, 3 * window + 7, 5 * window}) {
-        const Walked small = walk(file, lenfit::ac3_tool, size);
-        EXPECT_EQ(small.frames, reference.frames) << size;
-        EXPECT_EQ(small.end, reference.end) << size;
+    ASSERT_EQ(reference.summary.units, 119u);
+    for (std::size_t block : {std::size_t{1}, std::size_t{100}, std::size_t{1791}, std::size_t{4097},
+                              lenfit::ac3_frame_syntax.window_bytes + 3}) {
+        const Walked blocks = walk(file, lenfit::ac3_tool, block);
+        EXPECT_EQ(blocks.units, reference.units) << block;
+    }
+    // Layer II, whose whole frames with no successor are taken unless a confirmed frame
+    // starts inside them.
+    Bytes layer2 = testkit::mp2_frames(50, mp2_header(1, 1, 10));
+    testkit::append(layer2, testkit::junk(3000, 5));
+    testkit::append(layer2, testkit::mp2_frames(50, [](std::size_t i) { return mp2_header(1, 0, 4 + i % 10, i % 2); }));
+    const Walked layer2_reference = walk(layer2, lenfit::mp2_tool);
+    for (std::size_t block : {std::size_t{1}, std::size_t{577}, std::size_t{5000}}) {
+        EXPECT_EQ(walk(layer2, lenfit::mp2_tool, block).units, layer2_reference.units) << block;
     }
 }
 
-TEST(Walk, CountingInTwoHalvesAddsWhatOnlyTheLaterHalfHolds) {
-    // 44.1 kHz: the damage, the lowest and highest bitrates and the long frames lie well
-    // past the middle, where the count of the later half has taken over.
-    Bytes file = testkit::ac3_frames(100, [](std::size_t) { return Ac3Header{1, 20}; });
-    testkit::append(file, testkit::junk(700, 4));
-    testkit::append(file, testkit::ac3_frames(13, [](std::size_t i) {
-                        return Ac3Header{1, i < 5 ? 4u : i < 10 ? 37u : 20u};
-                    }));
-    // The walk helper compares the count in halves with this one.
-    const Walked walked = walk(file, lenfit::ac3_tool);
-    EXPECT_EQ(walked.summary.frames, 113u);
-    EXPECT_EQ(walked.summary.damaged_places, 1u);
-    EXPECT_EQ(walked.summary.lowest_bitrate_kbps, 48);
-    EXPECT_EQ(walked.summary.highest_bitrate_kbps, 640);
-    EXPECT_EQ(walked.summary.long_frames, 5u);
+// The pass on a file in memory, with the numbers of the units before which it reported
+// damage.
+struct Passed {
+    lenfit::Failure failure;
+    Bytes written;
+    lenfit::FrameSchedule schedule;
+};
+
+std::vector<std::uint64_t> damage_reported;
+void note_damage(std::uint64_t unit_number) { damage_reported.push_back(unit_number); }
+
+Passed pass(const Bytes& file, const lenfit::FormatTool& tool, double target_factor,
+            std::size_t cut_to = SIZE_MAX) {
+    const lenfit::StreamFormat format = format_of(file, tool);
+    lenfit::InputFile input = testkit::memory_input(file);
+    lenfit::LengthEstimate estimate;
+    EXPECT_EQ(lenfit::estimate_length(input, format, *tool.syntax, 0.0, estimate), lenfit::Failure::none);
+    estimate = lenfit::compute_length_estimate(estimate.file_bytes, estimate.walk,
+                                               estimate.original_seconds * target_factor, format);
+    if (cut_to < file.size()) testkit::shorten_file(input, cut_to);
+    lenfit::OutputFile output = testkit::memory_output();
+    damage_reported.clear();
+    Passed passed;
+    passed.failure = lenfit::run_scaling_pass(input, output, format, *tool.syntax, estimate, note_damage,
+                                              passed.schedule);
+    passed.written = testkit::written_bytes(output);
+    lenfit::close_input(input);
+    lenfit::close_output(output);
+    return passed;
 }
 
-// Every answer the walk takes from a known header, for any header that agrees with it
-// in its deciding bits, whatever the other bits hold.
-void expect_deciding_bits_settle_every_answer(const lenfit::FrameSyntax& syntax, std::uint8_t sync0,
-                                              std::uint8_t sync1) {
-    std::mt19937_64 random(7);
-    Bytes header(8192);  // room for the frame the bitrate is asked of
-    unsigned measured = 0;
-    for (int tries = 0; tries < 50000; ++tries) {
-        const std::uint64_t drawn = random();
-        std::memcpy(header.data(), &drawn, 8);
-        header[0] = sync0;
-        header[1] = static_cast<std::uint8_t>(header[1] | sync1);
-        const std::uint32_t length = syntax.frame_length_at(header.data(), 8, 0);
-        if (length == 0) continue;
-        ++measured;
-        const auto answers = [&](const std::uint8_t* h) {
-            return std::make_tuple(syntax.frame_length_at(h, 8, 0), syntax.stream_key(h),
-                                   syntax.continues_unit != nullptr && syntax.continues_unit(h),
-                                   syntax.bitrate_kbps(h, length), syntax.is_long_frame(h));
-        };
-        const auto expected = answers(header.data());
-        const std::uint64_t mask = syntax.deciding_bits(header.data());
-        for (int other = 0; other < 8; ++other) {
-            const std::uint64_t bits = (lenfit::header_bits(header.data()) & mask) | (random() & ~mask);
-            Bytes variant = header;
-            std::memcpy(variant.data(), &bits, 8);
-            ASSERT_EQ(answers(variant.data()), expected) << std::hex << drawn << " " << bits;
-        }
+TEST(Pass, WritesTheScheduledUnitsAndReportsDamageByUnitNumber) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 40; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
+    Bytes file = joined(std::vector<Bytes>(frames.begin(), frames.begin() + 10));
+    testkit::append(file, testkit::junk(77, 1));
+    testkit::append(file, joined(std::vector<Bytes>(frames.begin() + 10, frames.end())));
+    // Ten units longer: every fourth unit twice.
+    const Passed longer = pass(file, lenfit::ac3_tool, 1.25);
+    ASSERT_EQ(longer.failure, lenfit::Failure::none);
+    std::vector<Bytes> expected;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        expected.push_back(frames[i]);
+        if ((i + 1) % 4 == 0) expected.push_back(frames[i]);
     }
-    EXPECT_GT(measured, 2000u);
+    EXPECT_EQ(longer.written, joined(expected));
+    EXPECT_EQ(longer.schedule.units_read, 40u);
+    EXPECT_EQ(longer.schedule.net_change, 10);
+    EXPECT_EQ(damage_reported, std::vector<std::uint64_t>{11});
 }
 
-TEST(KnownHeaders, DecidingBitsSettleEveryAnswerAboutAFrame) {
-    expect_deciding_bits_settle_every_answer(lenfit::ac3_frame_syntax, 0x0B, 0x77);
-    expect_deciding_bits_settle_every_answer(lenfit::layer2_frame_syntax, 0xFF, 0xF0);
+TEST(Pass, MoreChangesThanOneWriteGathersAreWrittenInOrder) {
+    // 72-byte Layer II frames, nearly every one written twice: thousands of spans per
+    // block, more than one write takes.
+    const std::vector<Bytes> frames = testkit::split_mp2_frames(testkit::mp2_frames(30000, mp2_header(0, 2, 1)));
+    ASSERT_EQ(frames.front().size(), 72u);
+    const Passed passed = pass(joined(frames), lenfit::mp2_tool, 1.9);
+    ASSERT_EQ(passed.failure, lenfit::Failure::none);
+    const auto changes = testkit::compare_frames(frames, testkit::split_mp2_frames(passed.written));
+    ASSERT_TRUE(changes.whole) << changes.problem;
+    EXPECT_EQ(changes.duplicated.size(), 27000u);
 }
 
-TEST(KnownHeaders, AHeaderThatBeganALongerUnitIsKnownOnlyByItsOwnFrame) {
-    // E-AC-3 units of a 768-byte frame and a dependent frame of 512 bytes, then the same
-    // first frame alone, each followed by a 512-byte independent frame: where the header
-    // stood for 1280 bytes, it now stands for 768 and the next unit starts there.
-    Bytes file;
-    for (std::uint32_t i = 0; i < 10; ++i) testkit::append(file, testkit::surround_unit(false, 1, i));
-    testkit::Eac3Header short_unit;
-    short_unit.frame_bytes = 512;
-    for (std::uint32_t i = 10; i < 20; ++i) {
-        testkit::append(file, testkit::surround_unit(false, 0, i));
-        testkit::append(file, testkit::eac3_frame(short_unit, i));
+TEST(Pass, AFileCutShortDuringTheRunIsAReadErrorAfterWholeUnits) {
+    // Over two blocks of 448 kbit/s AC-3; the file loses its end between the estimate
+    // and the pass.
+    const Bytes file = testkit::ac3_frames(1500, Ac3Header{});
+    const Passed cut = pass(file, lenfit::ac3_tool, 0.0, 1792 * 1000 + 5);
+    EXPECT_EQ(cut.failure, lenfit::Failure::reading_input);
+    // What was written before is whole units, and no unit of the lost part.
+    ASSERT_EQ(cut.written.size() % 1792, 0u);
+    EXPECT_LE(cut.written.size(), 1792u * 1000);
+    EXPECT_TRUE(std::equal(cut.written.begin(), cut.written.end(), file.begin()));
+}
+
+TEST(Estimate, AFileShorterThanItsSizeSaidIsAReadError) {
+    const Bytes file = testkit::ac3_frames(1500, Ac3Header{});
+    const lenfit::StreamFormat format = format_of(file, lenfit::ac3_tool);
+    lenfit::InputFile input = testkit::memory_input(file);
+    lenfit::WalkSummary summary;
+    for (std::int64_t missing : {1, 1 << 20}) {
+        EXPECT_EQ(lenfit::summarize_stream(input, format, lenfit::ac3_frame_syntax,
+                                           static_cast<std::int64_t>(file.size()) + missing, summary),
+                  lenfit::Failure::reading_input)
+            << missing;
     }
-    const Walked walked = walk(file, lenfit::ac3_tool);
-    EXPECT_EQ(walked.frames, frames_of(testkit::split_ac3_units(file)));
-    EXPECT_EQ(walked.frames.size(), 30u);
-    EXPECT_EQ(walked.summary.damaged_places, 0u);
-}
-
-TEST(WalkDeathTest, AFileShorterThanMeasuredIsAReadError) {
-    // Cut short by a byte, the mapped last page reads as zeros; by pages, reading them
-    // would raise SIGBUS.
-    const Bytes file = testkit::ac3_frames(10, Ac3Header{});
-    const lenfit::StreamFormat format = lenfit::ac3_stream_format(file.data(), file.size(), 0);
-    const std::string path = "stream";
-    for (std::int64_t missing : {1, 3 * 4096}) {
-        std::FILE* input = testkit::memory_file(file);
-        lenfit::FrameWalk frames = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
-                                                      static_cast<std::int64_t>(file.size()) + missing);
-        const auto walk_to_the_end = [&] {
-            lenfit::WalkStep step;
-            while (lenfit::next_frame(frames, step)) {
-            }
-        };
-        EXPECT_EXIT(walk_to_the_end(), ::testing::ExitedWithCode(1), "") << missing;
-        // Counted in halves, the second process cannot read its half either: it ends
-        // without a word, and the run ends once, with the message.
-        lenfit::FrameWalk halves = lenfit::start_walk(input, path, format, lenfit::ac3_frame_syntax,
-                                                      static_cast<std::int64_t>(file.size()) + missing);
-        const auto count_in_halves = [&] {
-            std::fflush(stdout);
-            dup2(2, 1);
-            lenfit::summarize_stream(halves, 0);
-        };
-        EXPECT_EXIT(count_in_halves(), ::testing::ExitedWithCode(1), "^Error in reading file stream\n$") << missing;
-        std::fclose(input);
-    }
+    lenfit::close_input(input);
 }
 
 }  // namespace

@@ -4,151 +4,137 @@
 //
 // What every run must hold: each unit of the walk (a frame, or an E-AC-3 frame with
 // the substream frames that carry it on) starts with a header of the stream and has
-// the length its frames' headers give; a walk through a buffer of a few units finds
+// the length its frames' headers give; a walk through blocks of a few units finds
 // the same units as the pass's; and the output is exactly those units, in order, each
 // written 0, 1 or 2 times as the schedule says (once each without a target), as many
 // as the pass reports.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "common/estimate.h"
+#include "common/frame_walk.h"
+#include "common/probe.h"
+#include "common/scaling_pass.h"
+#include "memory_file.h"
+#include "target_factors.h"
 #ifdef LENFIT_FUZZ_MP2
 #include "mp2/mp2_format.h"
+const lenfit::FormatTool& tool = lenfit::mp2_tool;
 #else
 #include "ac3/ac3_format.h"
+const lenfit::FormatTool& tool = lenfit::ac3_tool;
 #endif
 
 namespace {
 
-#ifdef LENFIT_FUZZ_MP2
-const lenfit::FormatTool& tool = lenfit::mp2_tool;
-// The probe stops the run on any other layer.
-bool probe_accepts(const std::uint8_t* header) { return lenfit::layer_field(header) == 2; }
-#else
-const lenfit::FormatTool& tool = lenfit::ac3_tool;
-bool probe_accepts(const std::uint8_t*) { return true; }
-#endif
+// Beyond the tests' targets: half and two and a half times the length, and a negative
+// target, which drops every unit.
+constexpr double extreme_factors[] = {0.5, 2.5, -1.0};
 
-constexpr double target_factors[] = {0.0, 0.5, 0.97, 1.0, 1.03, 1.4, 2.5, -1.0};
+double target_factor(std::size_t size) {
+    constexpr std::size_t usual = sizeof testkit::target_factors / sizeof *testkit::target_factors;
+    constexpr std::size_t extreme = sizeof extreme_factors / sizeof *extreme_factors;
+    const std::size_t pick = size % (usual + extreme);
+    return pick < usual ? testkit::target_factors[pick] : extreme_factors[pick - usual];
+}
 
-struct Frame {
+struct Taken {
     std::size_t offset;
     std::size_t length;
 };
 
-std::vector<std::uint8_t> read_all(int fd) {
-    const off_t length = lseek(fd, 0, SEEK_END);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-    if (length > 0 && pread(fd, bytes.data(), bytes.size(), 0) != length) std::abort();
-    return bytes;
-}
-
-// The input as the tools open a file: with a descriptor, so that it can be mapped.
-std::FILE* memory_file(const std::uint8_t* data, std::size_t size) {
-    const int fd = memfd_create("lenfit-fuzz-input", 0);
-    if (fd < 0 || write(fd, data, size) != static_cast<ssize_t>(size) || lseek(fd, 0, SEEK_SET) != 0) std::abort();
-    return fdopen(fd, "rb");
-}
-
-// The units of the walk, through the smallest window the walk takes, or a few pages
-// more, so that it moves every few units.
-std::vector<Frame> walk_frames(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format) {
-    std::FILE* input = memory_file(data, size);
-    const std::string path = "fuzz input";
-    lenfit::FrameWalk walk = lenfit::start_walk(input, path, format, *tool.syntax, static_cast<std::int64_t>(size),
-                                                size % 5 * 4096);
-    std::vector<Frame> frames;
+// The units of the walk, through blocks of one byte up to a few pages, so that a
+// unit and its neighbours often straddle two.
+std::vector<Taken> walk_units(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format) {
+    lenfit::InputFile input = testkit::memory_input(data, size);
+    lenfit::FrameWalk walk =
+        lenfit::start_walk(format, *tool.syntax, static_cast<std::int64_t>(size), 1 + size % 5 * 4096);
+    std::vector<Taken> units;
     std::size_t end = format.first_frame_offset;
-    lenfit::WalkStep step;
-    while (lenfit::next_frame(walk, step)) {
-        const auto offset = static_cast<std::size_t>(walk.position) - step.length;
-        // In order, not overlapping, and measured by the frame's own header.
-        if (offset < end || std::memcmp(step.frame, data + offset, step.length) != 0) std::abort();
-        if (offset + step.length > size) std::abort();
-        if (lenfit::stream_frame_length(data + offset, size - offset, *tool.syntax, format.stream_key) !=
-            step.length) {
+    lenfit::Unit unit;
+    for (;;) {
+        const lenfit::WalkStep step = lenfit::next_unit(walk, unit);
+        if (step == lenfit::WalkStep::end) break;
+        if (step == lenfit::WalkStep::needs_bytes) {
+            if (!lenfit::read_on(input, walk)) std::abort();
+            continue;
+        }
+        const auto offset = static_cast<std::size_t>(unit.offset);
+        // In order, not overlapping, and measured by the unit's own headers.
+        if (offset < end || offset + unit.bytes > size) std::abort();
+        if (std::memcmp(unit.data, data + offset, unit.bytes) != 0) std::abort();
+        if (lenfit::unit_bytes(data + offset, size - offset, *tool.syntax, format.stream_key) != unit.bytes) {
             std::abort();
         }
-        frames.push_back({offset, step.length});
-        end = offset + step.length;
+        units.push_back({offset, unit.bytes});
+        end = offset + unit.bytes;
     }
-    std::fclose(input);
-    return frames;
+    lenfit::close_input(input);
+    return units;
 }
 
-// What the pass must have written: every frame as the schedule decides.
-std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const std::vector<Frame>& frames,
+// What the pass must have written: every unit as the schedule decides.
+std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const std::vector<Taken>& units,
                                            const lenfit::LengthEstimate& estimate) {
     lenfit::FrameSchedule schedule = lenfit::start_schedule(estimate);
     std::vector<std::uint8_t> expected;
-    for (const Frame& frame : frames) {
-        const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, ++schedule.frames_read);
+    for (const Taken& unit : units) {
+        const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, ++schedule.units_read);
         if (!estimate.has_target && fate != lenfit::FrameFate::once) std::abort();
         const int copies = fate == lenfit::FrameFate::once ? 1 : fate == lenfit::FrameFate::twice ? 2 : 0;
         for (int copy = 0; copy < copies; ++copy) {
-            expected.insert(expected.end(), data + frame.offset, data + frame.offset + frame.length);
+            expected.insert(expected.end(), data + unit.offset, data + unit.offset + unit.length);
         }
     }
     return expected;
 }
 
+void ignore_damage(std::uint64_t) {}
+
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The reports of every run would drown the fuzzer's own.
-    return std::freopen("/dev/null", "w", stdout) == nullptr;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    lenfit::InputFile input = testkit::memory_input(data, size);
+    const lenfit::ProbeResult probe = lenfit::probe_input(input, tool);
+    lenfit::LengthEstimate estimate;
     // Shorter inputs end the run after the description, by design.
-    if (size < lenfit::probe_buffer_size) return 0;
-    std::FILE* input = memory_file(data, size);
-    lenfit::ProbeBuffer buffer{};
-    std::size_t header_at = 0;
-    const std::int64_t first = tool.first_frame(input, buffer, header_at);
-    if (first < 0 || !probe_accepts(buffer.data() + header_at)) {
-        std::fclose(input);
+    const bool estimated = probe.failure == lenfit::Failure::none &&
+                           lenfit::estimate_length(input, probe.format, *tool.syntax, 0.0, estimate) ==
+                               lenfit::Failure::none;
+    if (!estimated) {
+        if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
+        lenfit::close_input(input);
         return 0;
     }
-    // The probe prints the description; the file is then known to hold a frame.
-    std::rewind(input);
-    lenfit::RunOptions options;
-    options.input_path = "fuzz input";
-    options.output_path = "/dev/null";
-    lenfit::StreamFormat format = tool.probe(input, options.input_path, buffer);
-    const std::vector<Frame> frames = walk_frames(data, size, format);
+    const std::vector<Taken> units = walk_units(data, size, probe.format);
+    if (estimate.frame_count != units.size()) std::abort();
+    estimate = lenfit::compute_length_estimate(estimate.file_bytes, estimate.walk,
+                                               estimate.original_seconds * target_factor(size), probe.format);
 
-    const double length = static_cast<double>(frames.size()) * format.frame_seconds;
-    options.target_seconds = length * target_factors[size % (sizeof target_factors / sizeof *target_factors)];
-    const lenfit::LengthEstimate estimate = lenfit::estimate_length(input, options, format, tool);
-    if (estimate.frame_count != frames.size()) std::abort();
+    lenfit::OutputFile output = testkit::memory_output();
+    lenfit::FrameSchedule schedule;
+    if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, ignore_damage, schedule) !=
+        lenfit::Failure::none) {
+        std::abort();
+    }
+    const std::vector<std::uint8_t> written = testkit::written_bytes(output);
+    lenfit::close_input(input);
+    lenfit::close_output(output);
 
-    // The pass closes the output; a second descriptor keeps it readable.
-    const int output_fd = memfd_create("lenfit-fuzz-output", 0);
-    const int written_fd = dup(output_fd);
-    std::FILE* output = fdopen(output_fd, "wb");
-    const lenfit::FrameSchedule schedule =
-        lenfit::run_scaling_pass(input, output, options, format, estimate, tool);
-    const std::vector<std::uint8_t> written = read_all(written_fd);
-    close(written_fd);
-
-    if (schedule.frames_read != frames.size()) std::abort();
-    if (written != scheduled_output(data, frames, estimate)) std::abort();
-    // The report's count: every frame written, each copy once.
+    if (schedule.units_read != units.size()) std::abort();
+    if (written != scheduled_output(data, units, estimate)) std::abort();
+    // The report's count: every unit written, each copy once.
     std::size_t copies = 0;
     for (std::size_t at = 0; at < written.size(); ++copies) {
-        const std::uint32_t frame =
-            lenfit::stream_frame_length(written.data() + at, written.size() - at, *tool.syntax, format.stream_key);
-        if (frame == 0) std::abort();
-        at += frame;
+        const std::uint32_t unit =
+            lenfit::unit_bytes(written.data() + at, written.size() - at, *tool.syntax, probe.format.stream_key);
+        if (unit == 0) std::abort();
+        at += unit;
     }
-    if (static_cast<std::int64_t>(copies) != static_cast<std::int64_t>(schedule.frames_read) + schedule.net_change) {
+    if (static_cast<std::int64_t>(copies) != static_cast<std::int64_t>(schedule.units_read) + schedule.net_change) {
         std::abort();
     }
     return 0;

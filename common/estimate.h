@@ -1,0 +1,50 @@
+// The length estimate: a walk of the whole stream gives the junk before and after it,
+// the damage left out, its length in seconds and units, and how many units a target
+// length asks to insert or drop. The report calls a unit a frame.
+#pragma once
+
+#include <cstdint>
+
+#include "common/failure.h"
+#include "common/file_io.h"
+#include "common/format.h"
+
+namespace lenfit {
+
+// What a walk of the whole stream found.
+struct WalkSummary {
+    std::uint64_t units = 0;          // units taken
+    std::int64_t end = 0;             // offset just past the last unit taken
+    std::int64_t damaged_bytes = 0;   // bytes left out between units
+    std::uint64_t damaged_places = 0;
+    std::int32_t lowest_bitrate_kbps = 0;
+    std::int32_t highest_bitrate_kbps = 0;
+    std::uint64_t long_units = 0;     // units whose first header announces the longer length
+};
+
+struct LengthEstimate {
+    std::int64_t file_bytes = 0;
+    std::int64_t trailing_junk = 0;
+    WalkSummary walk;
+    double frames_exact = 0.0;
+    std::uint64_t frame_count = 0;
+    double original_seconds = 0.0;
+    bool has_target = false;
+    double frame_difference = 0.0;     // with a target: units to add (< 0: to drop)
+    std::int64_t frames_to_change = 0; // frame_difference truncated
+    double interval = 0.0;             // input units per change; > 0 duplicates
+};
+
+// Counts the units of the stream of a file of file_bytes.
+Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
+                         std::int64_t file_bytes, WalkSummary& summary);
+LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
+                                       double target_seconds, const StreamFormat& format);
+// The input's size, a walk of its stream and the estimate from them.
+Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
+                        double target_seconds, LengthEstimate& estimate);
+// Whether the units mix the format's two lengths where its rate does not ask for it
+// (Layer II frames padded and unpadded at 48 and 32 kHz).
+bool padding_irregular(const WalkSummary& walk);
+
+}  // namespace lenfit

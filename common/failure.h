@@ -1,0 +1,19 @@
+// How a run can fail. The pieces of the run return these as values; the run sequence
+// alone turns them into a message and the exit status.
+#pragma once
+
+namespace lenfit {
+
+enum class Failure {
+    none,
+    input_not_opened,   // the input cannot be opened, or is a folder
+    output_not_opened,
+    output_is_input,    // the output names the input file, which opening would empty
+    not_this_format,    // no frame of the tool's format found and confirmed
+    only_layer2,        // an MPEG audio stream of another layer
+    size_unknown,       // the input's size cannot be told (a pipe)
+    reading_input,      // the input is too short, or ends early or fails while it is read
+    writing_output,
+};
+
+}  // namespace lenfit

@@ -1,0 +1,101 @@
+// What a stream format gives the common run, and what the common run gives it back.
+// A format fills one FrameSyntax (how its frames are recognised and measured) and one
+// FormatTool (its probe and the few values its reports need); the common code never
+// asks which format it has.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "common/failure.h"
+
+namespace lenfit {
+
+// The probe looks for the first frame in the first bytes of the stream.
+constexpr std::size_t probe_buffer_size = 10000;
+
+// The stream as the probe found it, from its first unit.
+struct StreamFormat {
+    std::uint32_t first_frame_offset = 0;  // also the count of leading junk bytes
+    std::uint32_t first_unit_bytes = 0;    // length of the first unit, which the frame line shows
+    double frame_seconds = 0.0;            // playing time of one unit
+    double sample_rate_khz = 0.0;
+    std::int32_t bitrate_kbps = 0;
+    // The header fields that every unit of the stream shares with the first one, as
+    // the syntax's stream_key gives them.
+    std::uint32_t stream_key = 0;
+    // True at the rates where the format mixes two frame lengths to keep the bitrate
+    // exact (AC-3 at 44.1 kHz, Layer II at 44.1 and 22.05 kHz).
+    bool length_varies = false;
+};
+
+// How a format's frames are recognised. Every test is given the count n of bytes at
+// hand from its position and looks at no byte past them.
+//
+// The walk, the estimate and the pass count units: what plays as one step of the
+// timeline and is written once, twice or not at all as a whole. A unit is one frame,
+// or where the format has substreams, a first frame and the frames that carry it on.
+struct FrameSyntax {
+    // Enough bytes to hold any unit of the format and the next frame's header: the
+    // bytes the walk looks at to measure and confirm a unit.
+    std::size_t window_bytes;
+    std::uint8_t sync_byte;  // the first byte of every sync word
+    bool (*sync_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
+    // Length of the frame whose header starts at offset, by its own fields; 0 when
+    // there is no sync word, a field is invalid or the header is not complete within n.
+    std::uint32_t (*frame_length_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
+    // The fields that tie a frame to its stream, from a header that has a length.
+    std::uint32_t (*stream_key)(const std::uint8_t* header);
+    // A check over a whole unit (AC-3's CRC words, in every frame of the unit), or
+    // nullptr where the format has none.
+    bool (*unit_check)(const std::uint8_t* unit, std::size_t length);
+    // Bitrate of a whole unit of `length` bytes.
+    std::int32_t (*bitrate_kbps)(const std::uint8_t* unit, std::size_t length);
+    // Whether the header announces the longer of the format's two lengths at its
+    // bitrate (AC-3's extra word, Layer II's padding byte).
+    bool (*is_long_frame)(const std::uint8_t* header);
+    // Whether a frame of the stream with this header carries on the unit of the frames
+    // before it (an E-AC-3 dependent or further substream), or nullptr where every
+    // frame is a unit of its own.
+    bool (*continues_unit)(const std::uint8_t* header);
+    unsigned max_unit_frames;  // a longer chain is no unit
+};
+
+// What a probe found in the first bytes of the stream.
+struct ProbeResult {
+    Failure failure = Failure::not_this_format;  // none, not_this_format or only_layer2
+    // The stream's description, printed also before the failure only_layer2.
+    std::string description;
+    StreamFormat format;
+};
+
+// One format's pieces, as the common run sequence calls them.
+struct FormatTool {
+    const char* format_tag;       // "ac3" or "mp2", for the usage text
+    const char* not_this_format;  // the message for Failure::not_this_format, %s the path
+    const FrameSyntax* syntax;
+    // Bytes of a tag that the file begins with (its first bytes, n of them), which the
+    // probe skips, or nullptr where the format has none.
+    std::uint32_t (*tag_bytes)(const std::uint8_t* bytes, std::size_t n);
+    // Finds, confirms and describes the first unit in the n bytes read from file offset
+    // `at` on.
+    ProbeResult (*probe)(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
+    // Whether the reports speak of padded frames (Layer II's padding).
+    bool reports_padding;
+};
+
+// ---- pieces of a probe that every format uses
+// The stream description's line on the first unit, the same for every format.
+std::string frame_line(const StreamFormat& format);
+// Length of a unit that starts at offset, its stream being that of its own first frame.
+std::uint32_t unit_bytes_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
+                            const FrameSyntax& syntax);
+// A candidate unit at offset whose length, by its own headers, lands on another sync
+// word, or that lies whole within n and passes the unit check.
+bool unit_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
+                       const FrameSyntax& syntax);
+// Offset of the first confirmed unit below n, or -1.
+std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax);
+
+}  // namespace lenfit
