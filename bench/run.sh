@@ -51,7 +51,9 @@ make() {
 # written MADE IN FORMAT: IN as a user has it just after extracting the track.
 written() {
   if command -v ffmpeg >/dev/null; then
-    ffmpeg -nostdin -v error -y -i "$1" -c copy -f "$3" "$2"
+    local demuxer=$3
+    [ "$3" = mp2 ] && demuxer=mp3  # ffmpeg reads all MPEG audio layers as mp3
+    ffmpeg -nostdin -v fatal -y -f "$demuxer" -i "$1" -c copy -f "$3" "$2"
   else
     cp "$1" "$2"
   fi
