@@ -1,9 +1,9 @@
 #include "ac3/ac3_format.h"
 
-#include "common/text.h"
-
 #include <array>
 #include <cmath>
+
+#include "common/text.h"
 
 namespace lenfit {
 
@@ -93,9 +93,6 @@ bool main_service(const std::uint8_t* h) {
     return bsmod(h) <= 1 || (bsmod(h) == 7 && acmod(h) >= 2);
 }
 
-bool lfe_on(const std::uint8_t* h) {
-    return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u;
-}
 
 bool ac3_long_frame(const std::uint8_t* h) { return !is_eac3(h) && ac3_carries_extra_word(h[4]); }
 
@@ -119,6 +116,8 @@ bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
 std::uint32_t ac3_frame_bytes(std::uint8_t byte4) { return frame_bytes_by_byte4[byte4]; }
 
 bool is_eac3(const std::uint8_t* h) { return bsid(h) > highest_ac3_bsid; }
+
+bool ac3_lfe_on(const std::uint8_t* h) { return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u; }
 
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     if (!ac3_sync_at(bytes, n, offset) || offset + 5 >= n) return 0;
@@ -215,7 +214,7 @@ std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format
     const Ac3ChannelMode& mode = ac3_channel_modes[acmod(unit)];
     return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s%s.\n", bsid(unit),
                        main_service(unit) ? "main audio service, " : "associated service, ",
-                       mode.full_bandwidth_channels, lfe_on(unit) ? ".1" : "", mode.name,
+                       mode.full_bandwidth_channels, ac3_lfe_on(unit) ? ".1" : "", mode.name,
                        substreams.c_str()) +
            frame_line(format);
 }
@@ -228,6 +227,7 @@ ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint
     result.failure = Failure::none;
     result.format = ac3_stream_format(bytes + offset, n - offset, at + static_cast<std::uint32_t>(offset));
     result.description = ac3_description(bytes + offset, result.format);
+    result.first_unit.assign(bytes + offset, bytes + offset + result.format.first_unit_bytes);
     return result;
 }
 
@@ -237,6 +237,7 @@ const FormatTool ac3_tool = {
     .syntax = &ac3_frame_syntax,
     .tag_bytes = nullptr,
     .probe = probe_ac3_stream,
+    .silent_unit = ac3_silent_unit,
     .reports_padding = false,
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 
@@ -35,6 +36,8 @@ inline unsigned eac3_acmod(const std::uint8_t* h) { return (h[4] >> 1) & 0x07u; 
 inline unsigned eac3_lfeon(const std::uint8_t* h) { return h[4] & 0x01u; }
 // Whether the header, whose bsid is valid, is of the E-AC-3 syntax.
 bool is_eac3(const std::uint8_t* h);
+// lfeon of an AC-3 header, whose place depends on acmod.
+bool ac3_lfe_on(const std::uint8_t* h);
 
 bool ac3_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
 // At 44.1 kHz an odd frmsizecod adds one 16-bit word to the frame.
@@ -68,6 +71,11 @@ std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format
 
 // Finds, confirms and describes the first unit in the n bytes read from file offset at.
 ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
+
+// A unit of the same frames, each of its frame's length, type, substream, rate, block
+// count, channels and channel map, that decodes to silence; false where one cannot be
+// made in the frames' lengths.
+bool ac3_silent_unit(const std::uint8_t* unit, std::size_t length, std::vector<std::uint8_t>& silent);
 
 extern const FormatTool ac3_tool;
 

@@ -10,9 +10,13 @@ namespace lenfit {
 
 namespace {
 
-constexpr int max_arguments = 5;
+constexpr int max_arguments = 7;
 // A target this far away is a typing error, and beyond it frame counts lose precision.
 constexpr double max_target_magnitude = 1e15;
+// A delay of a million seconds is no sync fix.
+constexpr double max_delay_magnitude = 1e9;
+// Frame rates are above 0 and at most this many per second.
+constexpr double max_frame_rate = 1000.0;
 
 // "-x..." is always an option (only its second character counts, so "-output" is
 // "-o"); "/x" is one only when it is that short, so that absolute paths stay paths.
@@ -81,8 +85,13 @@ bool read_clock_time(const char* text, double& seconds) {
     }
 }
 
-bool read_target(const char* text, double& target) {
+const char* skip_space(const char* text) {
     while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    return text;
+}
+
+bool read_target(const char* text, double& target) {
+    text = skip_space(text);
     const std::size_t decimal = decimal_length(text);
     if (decimal > 0 && text[decimal] == '\0') {
         target = std::strtod(text, nullptr);
@@ -92,10 +101,65 @@ bool read_target(const char* text, double& target) {
     return std::isfinite(target) && std::fabs(target) < max_target_magnitude;
 }
 
+// A delay in milliseconds: a decimal number as a target is, then at once "ms" or nothing.
+bool read_delay(const char* text, double& delay_ms) {
+    text = skip_space(text);
+    const std::size_t decimal = decimal_length(text);
+    if (decimal == 0) return false;
+    const char* rest = text + decimal;
+    if (*rest != '\0' && std::strcmp(rest, "ms") != 0) return false;
+    delay_ms = std::strtod(std::string(text, decimal).c_str(), nullptr);
+    return std::isfinite(delay_ms) && std::fabs(delay_ms) < max_delay_magnitude;
+}
+
+// Video frame rates written to three decimals stand for the NTSC rates N x 1000/1001.
+double exact_ntsc_rate(double rate) {
+    for (const double n : {24.0, 30.0, 48.0, 60.0, 120.0}) {
+        const double exact = n * 1000.0 / 1001.0;
+        if (std::fabs(rate - exact) <= 0.001) return exact;
+    }
+    return rate;
+}
+
+// A frame rate: digits[.digits?] or .digits, or N/D of whole numbers; the whole of
+// `length` characters at text, above 0 and at most max_frame_rate.
+bool read_frame_rate(const char* text, std::size_t length, double& rate) {
+    const std::string value(text, length);
+    const std::size_t slash = value.find('/');
+    if (slash != std::string::npos) {
+        const std::string numerator = value.substr(0, slash);
+        const std::string denominator = value.substr(slash + 1);
+        if (numerator.empty() || denominator.empty() || count_digits(numerator.c_str()) != numerator.size() ||
+            count_digits(denominator.c_str()) != denominator.size()) {
+            return false;
+        }
+        const double d = std::strtod(denominator.c_str(), nullptr);
+        if (!(d > 0.0)) return false;
+        rate = std::strtod(numerator.c_str(), nullptr) / d;
+    } else {
+        if (value[0] == '+' || value[0] == '-' || decimal_length(value.c_str()) != value.size() ||
+            value.find_first_of("eE") != std::string::npos) {
+            return false;
+        }
+        rate = exact_ntsc_rate(std::strtod(value.c_str(), nullptr));
+    }
+    return rate > 0.0 && rate <= max_frame_rate;
+}
+
+// from:to, each a frame rate.
+bool read_rate_change(const char* text, double& from, double& to) {
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr || colon == text) return false;
+    return read_frame_rate(text, static_cast<std::size_t>(colon - text), from) &&
+           read_frame_rate(colon + 1, std::strlen(colon + 1), to);
+}
+
 }  // namespace
 
 bool parse_arguments(int argc, const char* const* argv, RunOptions& options) {
     if (argc < 2 || argc - 1 > max_arguments) return false;
+    bool target_given = false;
+    bool rate_given = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (!is_option(argument)) {
@@ -103,20 +167,34 @@ bool parse_arguments(int argc, const char* const* argv, RunOptions& options) {
             continue;
         }
         const char letter = argument[1];
-        if (letter != 'o' && letter != 't') return false;
+        if (std::strchr("otrd", letter) == nullptr || letter == '\0') return false;
         if (i + 1 >= argc) return false;  // the option's value is missing
         const char* value = argv[++i];
-        if (letter == 'o') {
-            options.output_path = value;
-        } else if (!read_target(value, options.target_seconds)) {
-            return false;
+        bool good = true;
+        switch (letter) {
+            case 'o':
+                options.output_path = value;
+                break;
+            case 't':
+                good = read_target(value, options.target_seconds);
+                target_given = true;
+                break;
+            case 'r':
+                good = read_rate_change(value, options.rate_from, options.rate_to);
+                rate_given = true;
+                break;
+            default:
+                good = read_delay(value, options.delay_ms);
+                break;
         }
+        if (!good) return false;
     }
-    return true;
+    // A target length and a change of frame rate would each set the length.
+    return !(target_given && rate_given);
 }
 
 void print_usage(const char* format_tag) {
-    std::printf("Usage: %slenfit [-t targetsec] [-o outfile] infile\n", format_tag);
+    std::printf("Usage: %slenfit [-t targetsec | -r from:to] [-d delayms] [-o outfile] infile\n", format_tag);
     std::printf("%slenfit: Scale %s audio to given number of seconds with duplicated or "
                 "dropped frames.\n",
                 format_tag, format_tag);
@@ -124,6 +202,9 @@ void print_usage(const char* format_tag) {
     std::puts("          -t targetsec\tScale audio to targetsec number of seconds.");
     std::puts("          -o outfile\tOutputs complete frames from infile to outfile scaled "
               "to targetsec if specified.");
+    std::puts("          -r from:to\tScale audio for a change of frame rate, from and to in frames per second.");
+    std::puts("          -d delayms\tDelay audio by delayms milliseconds with silent frames at the start, or "
+              "advance it if negative.");
 }
 
 }  // namespace lenfit

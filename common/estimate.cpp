@@ -64,14 +64,14 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
 }
 
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        double target_seconds, LengthEstimate& estimate) {
+                        LengthEstimate& estimate) {
     const std::int64_t file_bytes = input_file_size(input);
     if (file_bytes < 0) return Failure::size_unknown;
     if (file_bytes < static_cast<std::int64_t>(probe_buffer_size)) return Failure::reading_input;
     WalkSummary summary;
     const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary);
     if (failure != Failure::none) return failure;
-    estimate = compute_length_estimate(file_bytes, summary, target_seconds, format);
+    estimate = compute_length_estimate(file_bytes, summary, 0.0, format);
     return Failure::none;
 }
 

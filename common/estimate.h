@@ -40,9 +40,10 @@ Failure summarize_stream(const InputFile& input, const StreamFormat& format, con
                          std::int64_t file_bytes, WalkSummary& summary);
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format);
-// The input's size, a walk of its stream and the estimate from them.
+// The input's size, a walk of its stream and the estimate from them, without a target
+// (which may depend on the length: compute_length_estimate then gives it).
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        double target_seconds, LengthEstimate& estimate);
+                        LengthEstimate& estimate);
 // Whether the units mix the format's two lengths where its rate does not ask for it
 // (Layer II frames padded and unpadded at 48 and 32 kHz).
 bool padding_irregular(const WalkSummary& walk);

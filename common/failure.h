@@ -14,6 +14,7 @@ enum class Failure {
     size_unknown,       // the input's size cannot be told (a pipe)
     reading_input,      // the input is too short, or ends early or fails while it is read
     writing_output,
+    no_silent_unit,     // the format cannot make a silent unit of the stream's shape
 };
 
 }  // namespace lenfit

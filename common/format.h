@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/failure.h"
 
@@ -68,6 +69,7 @@ struct ProbeResult {
     // The stream's description, printed also before the failure only_layer2.
     std::string description;
     StreamFormat format;
+    std::vector<std::uint8_t> first_unit;  // the bytes of the unit the description describes
 };
 
 // One format's pieces, as the common run sequence calls them.
@@ -81,6 +83,9 @@ struct FormatTool {
     // Finds, confirms and describes the first unit in the n bytes read from file offset
     // `at` on.
     ProbeResult (*probe)(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
+    // Makes a unit of the first unit's shape that decodes to digital silence; false
+    // where the format cannot make one of that shape.
+    bool (*silent_unit)(const std::uint8_t* first_unit, std::size_t length, std::vector<std::uint8_t>& silent);
     // Whether the reports speak of padded frames (Layer II's padding).
     bool reports_padding;
 };

@@ -4,6 +4,7 @@
 #include "common/run.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -53,11 +54,21 @@ int report_failure(Failure failure, const RunOptions& options, const FormatTool&
         case Failure::writing_output:
             std::printf("Error in writing file %s\n", output);
             break;
+        case Failure::no_silent_unit:
+            std::puts("Silent frames of this stream's shape cannot be made.");
+            break;
     }
     return status_failed;
 }
 
-void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool) {
+// The target: given, or the stream's length scaled for a change of frame rate.
+double target_seconds(const RunOptions& options, double original_seconds) {
+    if (options.rate_from == 0.0) return options.target_seconds;
+    return original_seconds * options.rate_from / options.rate_to;
+}
+
+void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool,
+                         const RunOptions& options) {
     const WalkSummary& walk = estimate.walk;
     std::printf("Found %" PRIu32 " leading and %" PRId64 " trailing junk bytes.\n", format.first_frame_offset,
                 estimate.trailing_junk);
@@ -72,18 +83,57 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
         std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
                     walk.highest_bitrate_kbps);
     }
+    if (options.rate_from != 0.0) {
+        const double target = target_seconds(options, estimate.original_seconds);
+        std::printf("Target length is %g seconds, or %s.\n", target, format_duration(target).c_str());
+    }
     if (estimate.has_target) {
         std::printf("Approximately %lld frames need to be ", std::llabs(static_cast<long long>(estimate.frames_to_change)));
         std::puts(estimate.frame_difference > 0 ? "inserted." : "dropped.");
     }
 }
 
+// Units a delay puts in front or leaves out: the nearest whole number of units, halves
+// up.
+std::uint64_t delay_units(double delay_ms, double frame_seconds) {
+    return static_cast<std::uint64_t>(std::floor(std::fabs(delay_ms) / (1000.0 * frame_seconds) + 0.5));
+}
+
+void print_delay(double delay_ms, const StreamFormat& format) {
+    if (delay_ms == 0.0) return;
+    const std::uint64_t units = delay_units(delay_ms, format.frame_seconds);
+    const double shift_ms = (static_cast<double>(units) * format.frame_seconds) * 1000.0;
+    if (units == 0) {
+        std::printf("Delay of %g ms is less than half a frame; the start stays as it is.\n", delay_ms);
+    } else if (delay_ms > 0) {
+        std::printf("Delay of %g ms is %" PRIu64 " silent frame(s) at the start, or %g ms.\n", delay_ms, units,
+                    shift_ms);
+    } else {
+        std::printf("Advance of %g ms is %" PRIu64 " frame(s) left out at the start, or %g ms.\n", -delay_ms,
+                    units, shift_ms);
+    }
+}
+
+// Silence in front for a delay, units left out for an advance.
+Failure output_start(double delay_ms, const ProbeResult& probe, const FormatTool& tool, OutputStart& start) {
+    const std::uint64_t units = delay_units(delay_ms, probe.format.frame_seconds);
+    if (units == 0) return Failure::none;
+    if (delay_ms < 0) {
+        start.units_left_out = units;
+        return Failure::none;
+    }
+    start.silent_units = units;
+    const bool made = tool.silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit);
+    return made ? Failure::none : Failure::no_silent_unit;
+}
+
 void print_damaged_unit(std::uint64_t unit_number) {
     std::printf("Error in frame %" PRIu64 " detected.\n", unit_number);
 }
 
-void print_pass_report(const FrameSchedule& schedule, const LengthEstimate& estimate, const StreamFormat& format,
+void print_pass_report(const PassReport& report, const LengthEstimate& estimate, const StreamFormat& format,
                        const FormatTool& tool) {
+    const FrameSchedule& schedule = report.schedule;
     if (tool.reports_padding && (padding_irregular(estimate.walk) || format.length_varies)) {
         std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_units);
     }
@@ -93,7 +143,7 @@ void print_pass_report(const FrameSchedule& schedule, const LengthEstimate& esti
     } else {
         std::printf("Removed %" PRId64 " frames, ", -change);
     }
-    const std::uint64_t units_written = schedule.units_read + static_cast<std::uint64_t>(change);
+    const std::uint64_t units_written = report.units_written;
     std::printf("actual length now is %s in %" PRIu64 " frames.\n",
                 format_duration(static_cast<double>(units_written) * format.frame_seconds).c_str(), units_written);
 }
@@ -112,18 +162,25 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     std::fputs(probe.description.c_str(), stdout);
     if (probe.failure != Failure::none) return probe.failure;
 
-    LengthEstimate estimate;
-    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, options.target_seconds, estimate);
+    LengthEstimate measured;
+    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, measured);
     if (estimated != Failure::none) return estimated;
-    print_length_report(estimate, probe.format, tool);
+    const LengthEstimate estimate =
+        compute_length_estimate(measured.file_bytes, measured.walk,
+                                target_seconds(options, measured.original_seconds), probe.format);
+    print_length_report(estimate, probe.format, tool, options);
+    print_delay(options.delay_ms, probe.format);
     if (options.output_path.empty()) return Failure::none;
 
-    FrameSchedule schedule;
+    OutputStart start;
+    const Failure started = output_start(options.delay_ms, probe, tool, start);
+    if (started != Failure::none) return started;
+    PassReport report;
     const Failure passed =
-        run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, print_damaged_unit, schedule);
+        run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, print_damaged_unit, report);
     if (passed != Failure::none) return passed;
     if (!close_output(output)) return Failure::writing_output;
-    print_pass_report(schedule, estimate, probe.format, tool);
+    print_pass_report(report, estimate, probe.format, tool);
     return Failure::none;
 }
 

@@ -19,6 +19,8 @@ struct SpanWriter {
     const OutputFile* output = nullptr;
     ByteSpan spans[max_spans];
     std::size_t count = 0;
+    std::uint64_t units_to_leave_out = 0;
+    std::uint64_t units_written = 0;
 };
 
 bool write_gathered(SpanWriter& writer) {
@@ -40,14 +42,31 @@ bool add_span(SpanWriter& writer, const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+// Writes one copy of a unit, unless the start leaves it out.
+bool write_unit(SpanWriter& writer, const std::uint8_t* data, std::size_t size) {
+    if (writer.units_to_leave_out > 0) {
+        --writer.units_to_leave_out;
+        return true;
+    }
+    ++writer.units_written;
+    return add_span(writer, data, size);
+}
+
 bool copy_unit(FrameSchedule& schedule, SpanWriter& writer, const Unit& unit) {
     switch (schedule_frame(schedule, ++schedule.units_read)) {
         case FrameFate::twice:
-            return add_span(writer, unit.data, unit.bytes) && add_span(writer, unit.data, unit.bytes);
+            return write_unit(writer, unit.data, unit.bytes) && write_unit(writer, unit.data, unit.bytes);
         case FrameFate::once:
-            return add_span(writer, unit.data, unit.bytes);
+            return write_unit(writer, unit.data, unit.bytes);
         case FrameFate::dropped:
             break;
+    }
+    return true;
+}
+
+bool write_silence(SpanWriter& writer, const OutputStart& start) {
+    for (std::uint64_t unit = 0; unit < start.silent_units; ++unit) {
+        if (!write_unit(writer, start.silent_unit.data(), start.silent_unit.size())) return false;
     }
     return true;
 }
@@ -75,11 +94,14 @@ FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t unit_number) {
 }
 
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
-                         const FrameSyntax& syntax, const LengthEstimate& estimate, DamageReport report_damage,
-                         FrameSchedule& schedule) {
+                         const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
+                         DamageReport report_damage, PassReport& report) {
+    FrameSchedule& schedule = report.schedule;
     schedule = start_schedule(estimate);
     SpanWriter writer;
     writer.output = &output;
+    writer.units_to_leave_out = start.units_left_out;
+    if (!write_silence(writer, start)) return Failure::writing_output;
     FrameWalk walk = start_walk(format, syntax, estimate.file_bytes);
     Unit unit;
     for (;;) {
@@ -94,6 +116,7 @@ Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const
         if (unit.damaged_bytes > 0) report_damage(schedule.units_read + 1);
         if (!copy_unit(schedule, writer, unit)) return Failure::writing_output;
     }
+    report.units_written = writer.units_written;
     return write_gathered(writer) ? Failure::none : Failure::writing_output;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "common/estimate.h"
 #include "common/failure.h"
@@ -23,14 +24,26 @@ struct FrameSchedule {
 FrameSchedule start_schedule(const LengthEstimate& estimate);
 FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t unit_number);
 
+// How the output starts: silent units in front of the scheduled ones (a delay), or the
+// first scheduled units left out (an advance; a unit written twice counts twice).
+struct OutputStart {
+    std::vector<std::uint8_t> silent_unit;
+    std::uint64_t silent_units = 0;
+    std::uint64_t units_left_out = 0;
+};
+
+struct PassReport {
+    FrameSchedule schedule;
+    std::uint64_t units_written = 0;  // silent ones included, left-out ones not
+};
+
 // Told the number of a unit before which the pass left damage out.
 using DamageReport = void (*)(std::uint64_t unit_number);
 
-// Copies the stream's units to the output as the schedule says, telling report_damage
-// of every place where damage is left out. Afterwards units_read + net_change units were
-// written.
+// Writes the start, then copies the stream's units to the output as the schedule says,
+// telling report_damage of every place where damage is left out.
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
-                         const FrameSyntax& syntax, const LengthEstimate& estimate, DamageReport report_damage,
-                         FrameSchedule& schedule);
+                         const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
+                         DamageReport report_damage, PassReport& report);
 
 }  // namespace lenfit

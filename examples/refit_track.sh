@@ -1,7 +1,7 @@
 #!/bin/sh
 # Takes the first audio track (AC-3 or MP2) out of a video file without re-encoding,
-# fits it to a new frame rate with ac3lenfit or mp2lenfit, and muxes it back with the
-# video retimed to that rate, all stream copies.
+# fits it to a new frame rate with ac3lenfit or mp2lenfit (-r), and muxes it back with
+# the video retimed to that rate, all stream copies.
 #
 #   refit_track.sh pal|film ac3|mp2 IN OUT.mp4
 #
@@ -10,8 +10,8 @@
 #       (Matroska keeps the old one in its header, and players then stumble).
 set -eu
 case $1 in
-  pal) ratio=24000/25025 ;;
-  film) ratio=25025/24000 ;;
+  pal) rates=23.976:25 ratio=24000/25025 ;;
+  film) rates=25:23.976 ratio=25025/24000 ;;
   *) echo "usage: refit_track.sh pal|film ac3|mp2 IN OUT"; exit 1 ;;
 esac
 format=$2 in=$3 out=$4
@@ -19,8 +19,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 ffmpeg -v error -y -i "$in" -map 0:a:0 -c copy -f "$format" "$work/track.$format"
+"${format}lenfit" -r "$rates" -o "$work/fitted.$format" "$work/track.$format"
 scale=$(awk -v ratio="$ratio" 'BEGIN { split(ratio, r, "/"); printf "%.9f", r[1] / r[2] }')
-length=$("${format}lenfit" "$work/track.$format" | sed -n 's/^Original length of audio is \([^ ]*\) seconds.*/\1/p')
-target=$(awk -v seconds="$length" -v scale="$scale" 'BEGIN { printf "%.3f", seconds * scale }')
-"${format}lenfit" -t "$target" -o "$work/fitted.$format" "$work/track.$format"
 ffmpeg -v error -y -itsscale "$scale" -i "$in" -i "$work/fitted.$format" -map 0:v:0 -map 1:a:0 -c copy "$out"

@@ -62,6 +62,8 @@ std::int32_t layer2_frame_bitrate(const std::uint8_t* h, std::size_t) { return b
 
 }  // namespace
 
+int layer2_frame_bitrate_kbps(const std::uint8_t* h) { return bitrate_of(h); }
+
 bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     return offset + 1 < n && bytes[offset] == 0xFF && (bytes[offset + 1] & 0xF0) == 0xF0;
 }
@@ -134,6 +136,7 @@ ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::u
     result.failure = Failure::none;
     result.format = layer2_stream_format(header, at + static_cast<std::uint32_t>(first));
     result.description += frame_line(result.format);
+    result.first_unit.assign(header, header + result.format.first_unit_bytes);
     return result;
 }
 
@@ -143,6 +146,7 @@ const FormatTool mp2_tool = {
     .syntax = &layer2_frame_syntax,
     .tag_bytes = id3v2_tag_length,
     .probe = probe_layer2_stream,
+    .silent_unit = layer2_silent_unit,
     .reports_padding = true,
 };
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 
@@ -40,6 +41,11 @@ std::string layer2_description(const std::uint8_t* h);
 // Finds, confirms and describes the first frame in the n bytes read from file offset at;
 // a frame of another layer is described and refused.
 ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
+
+// Bitrate of a frame, kbit/s; 0 for free format.
+int layer2_frame_bitrate_kbps(const std::uint8_t* h);
+// A frame with the first frame's header and length that decodes to silence.
+bool layer2_silent_unit(const std::uint8_t* frame, std::size_t length, std::vector<std::uint8_t>& silent);
 
 extern const FormatTool mp2_tool;
 

@@ -150,10 +150,15 @@ TEST_P(BadInput, TheInputIsNeverTheOutput) {
 
 TEST_P(BadInput, AbsurdTargetsCreateNothingAndNegativeOnesDropEverything) {
     testkit::write_file(in, tool.frames(100));
-    const RunResult absurd = run({"-t", "1e300", "-o", out, in});
-    EXPECT_EQ(absurd.status, 1);
-    EXPECT_EQ(absurd.out.rfind(std::string("Usage: ") + tool.name, 0), 0u);
-    EXPECT_FALSE(testkit::file_exists(out));
+    for (const std::vector<std::string>& absurd :
+         {std::vector<std::string>{"-t", "1e300"}, {"-d", "1e9"}, {"-r", "25:24", "-t", "90"}}) {
+        std::vector<std::string> arguments = absurd;
+        arguments.insert(arguments.end(), {"-o", out, in});
+        const RunResult result = run(arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out.rfind(std::string("Usage: ") + tool.name, 0), 0u);
+        EXPECT_FALSE(testkit::file_exists(out));
+    }
     const RunResult negative = run({"-t", "-5", "-o", out, in});
     EXPECT_EQ(negative.status, 0);
     EXPECT_NE(negative.out.find("Removed 100 frames, actual length now is 00:00:00.000 in 0 frames.\n"),

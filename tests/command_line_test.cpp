@@ -33,7 +33,8 @@ TEST(CommandLine, AcceptsTargetOutputAndInputWithEitherOptionMark) {
 
 TEST(CommandLine, RejectsBadArgumentCountsAndLetters) {
     EXPECT_FALSE(parse({}).accepted);
-    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f"}).accepted);
+    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f", "g", "h"}).accepted);
+    EXPECT_TRUE(parse({"-r", "25:24", "-d", "-80", "-o", "out.ac3", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-T", "90", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-x", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-"}).accepted);
@@ -123,6 +124,56 @@ TEST(CommandLine, EmptyOutputMeansNoOutput) {
     const Parsed parsed = parse({"-o", "", "in.ac3"});
     ASSERT_TRUE(parsed.accepted);
     EXPECT_TRUE(parsed.options.output_path.empty());
+}
+
+TEST(CommandLine, DelaysAreNumbersWithOrWithoutMs) {
+    const struct {
+        const char* text;
+        double ms;
+    } accepted[] = {{"200", 200}, {"-83", -83}, {"+40ms", 40}, {"  12.5ms", 12.5}, {".5", 0.5},
+                    {"1e3ms", 1000}, {"0", 0}, {"-0.0ms", 0}, {"999999999", 999999999}};
+    for (const auto& delay : accepted) {
+        const Parsed parsed = parse({"-d", delay.text, "in.ac3"});
+        ASSERT_TRUE(parsed.accepted) << delay.text;
+        EXPECT_DOUBLE_EQ(parsed.options.delay_ms, delay.ms) << delay.text;
+    }
+    for (const char* text : {"", "ms", "200 ms", "200MS", "200s", "1:30", "nan", "inf", "1e9", "-1e9", "200ms ",
+                             "0x10", "--5", "5msms"}) {
+        EXPECT_FALSE(parse({"-d", text, "in.ac3"}).accepted) << "'" << text << "'";
+    }
+    // The last one counts; a bad one anywhere is a bad command line.
+    EXPECT_EQ(parse({"/d", "100", "-d", "-40", "in.ac3"}).options.delay_ms, -40.0);
+    EXPECT_FALSE(parse({"-d", "x", "-d", "40", "in.ac3"}).accepted);
+}
+
+TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
+    const struct {
+        const char* text;
+        double from, to;
+    } accepted[] = {{"25:24", 25, 24},
+                    {"23.976:25", 24000.0 / 1001, 25},
+                    {"29.97:59.940", 30000.0 / 1001, 60000.0 / 1001},
+                    {"47.952:119.88", 48000.0 / 1001, 120000.0 / 1001},
+                    {"2997/100:25", 29.97, 25},
+                    {"24000/1001:25.", 24000.0 / 1001, 25},
+                    {".5:1000", 0.5, 1000},
+                    {"23.975:25", 23.975, 25}};
+    for (const auto& rate : accepted) {
+        const Parsed parsed = parse({"-r", rate.text, "in.ac3"});
+        ASSERT_TRUE(parsed.accepted) << rate.text;
+        EXPECT_EQ(parsed.options.rate_from, rate.from) << rate.text;
+        EXPECT_EQ(parsed.options.rate_to, rate.to) << rate.text;
+    }
+    for (const char* text : {"25", "25:", ":25", "25:24:23", "0:25", "25:0", "-25:24", "+25:24", "25e0:24",
+                             "25 :24", "25: 24", " 25:24", "1001:25", "25/0:24", "/2:24", "2/:24", "2.5/1:24",
+                             "25,0:24", "nan:24", ""}) {
+        EXPECT_FALSE(parse({"-r", text, "in.ac3"}).accepted) << "'" << text << "'";
+    }
+    EXPECT_FALSE(parse({"-r", "25:24", "-t", "90", "in.ac3"}).accepted);
+    EXPECT_FALSE(parse({"-t", "0", "/r", "25:24", "in.ac3"}).accepted);
+    const Parsed last = parse({"-r", "25:24", "-r", "24:25", "in.ac3"});
+    EXPECT_EQ(last.options.rate_from, 24.0);
+    EXPECT_FALSE(parse({"-r", "x", "-r", "24:25", "in.ac3"}).accepted);
 }
 
 }  // namespace

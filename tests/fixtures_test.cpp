@@ -144,6 +144,13 @@ TEST_P(RealStream, ScaledOutputIsWholeFramesEvenlyChanged) {
     }
 }
 
+TEST_P(RealStream, SilentUnitsInFrontDecodeToZerosThenTheStreamUnchanged) {
+    if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const std::string name = GetParam().name;
+    testkit::expect_silent_units_decode_to_zeros(testkit::names_layer2(name) ? MP2LENFIT_PATH : AC3LENFIT_PATH,
+                                                 std::string(FIXTURES_DIR) + "/" + name, GetParam().frame_seconds);
+}
+
 INSTANTIATE_TEST_SUITE_P(Fixtures, RealStream, ::testing::ValuesIn(fixtures),
                          [](const ::testing::TestParamInfo<Fixture>& info) {
                              std::string name = info.param.name;

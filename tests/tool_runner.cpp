@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -121,6 +124,47 @@ double probed_seconds(const std::string& path) {
     const auto lines = command_lines(
         "ffprobe -v error -show_entries format=duration -of default=noprint_wrappers=1:nokey=1 '" + path + "'", ok);
     return ok && lines.size() == 1 ? std::atof(lines[0].c_str()) : -1.0;
+}
+
+Decoded decode(const std::string& path) {
+    Decoded decoded;
+    const TempDir dir;
+    const std::string raw = dir.path("samples");
+    const std::string errors = dir.path("errors");
+    const std::string command = "ffmpeg -nostdin -v error -err_detect crccheck -i '" + path + "' -f f32le '" + raw +
+                                "' 2>'" + errors + "'";
+    if (std::system(command.c_str()) != 0) return decoded;
+    const Bytes bytes = read_file(raw);
+    decoded.samples.resize(bytes.size() / sizeof(float));
+    std::memcpy(decoded.samples.data(), bytes.data(), decoded.samples.size() * sizeof(float));
+    bool ok = false;
+    decoded.error_lines = static_cast<int>(command_lines("cat '" + errors + "'", ok).size());
+    const auto layout = command_lines(
+        "ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 '" + path + "'", ok);
+    if (ok && layout.size() == 1) decoded.layout = layout[0];
+    return decoded;
+}
+
+void expect_silent_units_decode_to_zeros(const std::string& tool, const std::string& in, double frame_seconds) {
+    SCOPED_TRACE(in);
+    TempDir dir;
+    // 2.6 units: three silent units.
+    const RunResult result = run_checked(tool, {"-d", std::to_string(frame_seconds * 2600.0), "-o", dir.path("out"), in});
+    ASSERT_EQ(result.status, 0) << result.out;
+    ASSERT_NE(result.out.find(" is 3 silent frame(s) at the start"), std::string::npos) << result.out;
+
+    const Decoded alone = decode(in);
+    const Decoded delayed = decode(dir.path("out"));
+    EXPECT_EQ(delayed.error_lines, 0);
+    ASSERT_FALSE(alone.layout.empty());
+    EXPECT_EQ(delayed.layout, alone.layout);
+    const std::size_t channels = std::stoul(alone.layout.substr(alone.layout.find(',') + 1));
+    const auto samples_per_unit = static_cast<std::size_t>(std::lround(frame_seconds * std::stod(alone.layout)));
+    const std::size_t silent = 3 * samples_per_unit * channels;
+    ASSERT_EQ(delayed.samples.size(), alone.samples.size() + silent);
+    const auto rest = delayed.samples.begin() + static_cast<long>(silent);
+    EXPECT_TRUE(std::all_of(delayed.samples.begin(), rest, [](float sample) { return sample == 0.0f; }));
+    EXPECT_TRUE(std::equal(alone.samples.begin(), alone.samples.end(), rest));
 }
 
 }  // namespace testkit

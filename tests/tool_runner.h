@@ -70,5 +70,17 @@ bool have_ffmpeg();
 int decoding_errors(const std::string& path);
 // The playing time ffprobe gives the file, or -1.
 double probed_seconds(const std::string& path);
+// What ffmpeg decodes, with every CRC checked: the samples as 32-bit floats, the
+// channels and rate of the stream, and the lines it printed at level error.
+struct Decoded {
+    std::vector<float> samples;
+    std::string layout;  // "rate,channels", by ffprobe
+    int error_lines = -1;
+};
+Decoded decode(const std::string& path);
+// Runs the tool on `in` with a delay of three units of frame_seconds, and checks, by
+// decoding, that the output is three units of exact zeros at the input's rate and
+// channels, then the input as it decodes alone.
+void expect_silent_units_decode_to_zeros(const std::string& tool, const std::string& in, double frame_seconds);
 
 }  // namespace testkit

@@ -216,26 +216,26 @@ TEST(Walk, WhereTheBlocksEndChangesNothing) {
 struct Passed {
     lenfit::Failure failure;
     Bytes written;
-    lenfit::FrameSchedule schedule;
+    lenfit::PassReport report;
 };
 
 std::vector<std::uint64_t> damage_reported;
 void note_damage(std::uint64_t unit_number) { damage_reported.push_back(unit_number); }
 
 Passed pass(const Bytes& file, const lenfit::FormatTool& tool, double target_factor,
-            std::size_t cut_to = SIZE_MAX) {
+            std::size_t cut_to = SIZE_MAX, const lenfit::OutputStart& start = {}) {
     const lenfit::StreamFormat format = format_of(file, tool);
     lenfit::InputFile input = testkit::memory_input(file);
     lenfit::LengthEstimate estimate;
-    EXPECT_EQ(lenfit::estimate_length(input, format, *tool.syntax, 0.0, estimate), lenfit::Failure::none);
+    EXPECT_EQ(lenfit::estimate_length(input, format, *tool.syntax, estimate), lenfit::Failure::none);
     estimate = lenfit::compute_length_estimate(estimate.file_bytes, estimate.walk,
                                                estimate.original_seconds * target_factor, format);
     if (cut_to < file.size()) testkit::shorten_file(input, cut_to);
     lenfit::OutputFile output = testkit::memory_output();
     damage_reported.clear();
     Passed passed;
-    passed.failure = lenfit::run_scaling_pass(input, output, format, *tool.syntax, estimate, note_damage,
-                                              passed.schedule);
+    passed.failure =
+        lenfit::run_scaling_pass(input, output, format, *tool.syntax, estimate, start, note_damage, passed.report);
     passed.written = testkit::written_bytes(output);
     lenfit::close_input(input);
     lenfit::close_output(output);
@@ -257,8 +257,8 @@ TEST(Pass, WritesTheScheduledUnitsAndReportsDamageByUnitNumber) {
         if ((i + 1) % 4 == 0) expected.push_back(frames[i]);
     }
     EXPECT_EQ(longer.written, joined(expected));
-    EXPECT_EQ(longer.schedule.units_read, 40u);
-    EXPECT_EQ(longer.schedule.net_change, 10);
+    EXPECT_EQ(longer.report.schedule.units_read, 40u);
+    EXPECT_EQ(longer.report.schedule.net_change, 10);
     EXPECT_EQ(damage_reported, std::vector<std::uint64_t>{11});
 }
 

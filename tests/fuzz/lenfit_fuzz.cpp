@@ -7,7 +7,9 @@
 // the length its frames' headers give; a walk through blocks of a few units finds
 // the same units as the pass's; and the output is exactly those units, in order, each
 // written 0, 1 or 2 times as the schedule says (once each without a target), as many
-// as the pass reports.
+// as the pass reports, after K silent units of the first unit's shape (a delay) or
+// less the first K units written (an advance).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -94,6 +96,44 @@ std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const std::
 
 void ignore_damage(std::uint64_t) {}
 
+// A delay or an advance of a few units, chosen by the input's size, with the silent
+// unit of the first unit's shape for a delay; nothing where none can be made.
+lenfit::OutputStart output_start(std::size_t size, const lenfit::ProbeResult& probe) {
+    lenfit::OutputStart start;
+    const std::uint64_t units = size / 7 % 4;
+    if (size % 2 == 0) {
+        start.units_left_out = units;
+        return start;
+    }
+    if (!tool.silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit)) return start;
+    // The silent unit has the first unit's length, is one unit of the stream by its own
+    // headers, and passes the format's check.
+    const std::vector<std::uint8_t>& silent = start.silent_unit;
+    if (silent.size() != probe.first_unit.size()) std::abort();
+    if (lenfit::unit_bytes(silent.data(), silent.size(), *tool.syntax, probe.format.stream_key) != silent.size()) {
+        std::abort();
+    }
+    if (tool.syntax->unit_check != nullptr && !tool.syntax->unit_check(silent.data(), silent.size())) std::abort();
+    start.silent_units = units;
+    return start;
+}
+
+// The scheduled output with the start applied: silent units in front, or the first
+// units left out.
+std::vector<std::uint8_t> started_output(const std::vector<std::uint8_t>& scheduled, const lenfit::OutputStart& start,
+                                         std::uint32_t stream_key) {
+    std::vector<std::uint8_t> expected;
+    for (std::uint64_t unit = 0; unit < start.silent_units; ++unit) {
+        expected.insert(expected.end(), start.silent_unit.begin(), start.silent_unit.end());
+    }
+    std::size_t from = 0;
+    for (std::uint64_t unit = 0; unit < start.units_left_out && from < scheduled.size(); ++unit) {
+        from += lenfit::unit_bytes(scheduled.data() + from, scheduled.size() - from, *tool.syntax, stream_key);
+    }
+    expected.insert(expected.end(), scheduled.begin() + static_cast<long>(from), scheduled.end());
+    return expected;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lenfit::LengthEstimate estimate;
     // Shorter inputs end the run after the description, by design.
     const bool estimated = probe.failure == lenfit::Failure::none &&
-                           lenfit::estimate_length(input, probe.format, *tool.syntax, 0.0, estimate) ==
+                           lenfit::estimate_length(input, probe.format, *tool.syntax, estimate) ==
                                lenfit::Failure::none;
     if (!estimated) {
         if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
@@ -115,17 +155,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                estimate.original_seconds * target_factor(size), probe.format);
 
     lenfit::OutputFile output = testkit::memory_output();
-    lenfit::FrameSchedule schedule;
-    if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, ignore_damage, schedule) !=
+    const lenfit::OutputStart start = output_start(size, probe);
+    lenfit::PassReport report;
+    if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, ignore_damage, report) !=
         lenfit::Failure::none) {
         std::abort();
     }
+    const lenfit::FrameSchedule& schedule = report.schedule;
     const std::vector<std::uint8_t> written = testkit::written_bytes(output);
     lenfit::close_input(input);
     lenfit::close_output(output);
 
     if (schedule.units_read != units.size()) std::abort();
-    if (written != scheduled_output(data, units, estimate)) std::abort();
+    if (written != started_output(scheduled_output(data, units, estimate), start, probe.format.stream_key)) {
+        std::abort();
+    }
     // The report's count: every unit written, each copy once.
     std::size_t copies = 0;
     for (std::size_t at = 0; at < written.size(); ++copies) {
@@ -134,7 +178,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (unit == 0) std::abort();
         at += unit;
     }
-    if (static_cast<std::int64_t>(copies) != static_cast<std::int64_t>(schedule.units_read) + schedule.net_change) {
+    if (copies != report.units_written) std::abort();
+    const std::int64_t scheduled_units = static_cast<std::int64_t>(schedule.units_read) + schedule.net_change;
+    const std::int64_t left_out = std::min<std::int64_t>(static_cast<std::int64_t>(start.units_left_out), scheduled_units);
+    if (static_cast<std::int64_t>(copies) !=
+        scheduled_units - left_out + static_cast<std::int64_t>(start.silent_units)) {
         std::abort();
     }
     return 0;
