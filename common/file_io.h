@@ -1,10 +1,13 @@
-// What differs between systems: opening a file by name, its size, reading and writing,
-// and whether a name is the file already open. Nothing else in the tools touches a file.
+// What differs between systems: the program's arguments, opening a file by name, its
+// size, reading and writing, and whether a name is the file already open. Nothing else
+// in the tools touches a file or knows which system it runs on. Names and arguments are
+// UTF-8.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lenfit {
 
@@ -22,6 +25,9 @@ struct ByteSpan {
     std::size_t size;
 };
 
+// The program's arguments, its name first, as main was given them; also makes standard
+// output take lines as they are written.
+std::vector<std::string> program_arguments(int argc, char** argv);
 // Opens a file for reading; false when it cannot be opened or is a folder.
 bool open_input_file(const std::string& path, InputFile& file);
 // Creates the file, or empties the one there, for writing; false when it cannot.

@@ -18,6 +18,10 @@ int descriptor(std::intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 bool open_input_file(const std::string& path, InputFile& file) {
     const int fd = open(path.c_str(), O_RDONLY);
     struct stat status;

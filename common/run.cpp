@@ -186,9 +186,11 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
 
 }  // namespace
 
-int run_lenfit(int argc, const char* const* argv, const FormatTool& tool) {
+int run_lenfit(const std::vector<std::string>& arguments, const FormatTool& tool) {
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     RunOptions options;
-    if (!parse_arguments(argc, argv, options)) {
+    if (!parse_arguments(static_cast<int>(argv.size()), argv.data(), options)) {
         print_usage(tool.format_tag);
         return status_failed;
     }
