@@ -216,6 +216,26 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST(SilentUnits, FramesTooShortForSilenceAreRefused) {
+    // 5.1 E-AC-3 frames of 32 bytes cannot hold the exponents of six channels.
+    testkit::Eac3Header tiny;
+    tiny.frame_bytes = 32;
+    Bytes stream;
+    for (std::uint32_t i = 0; i < 400; ++i) testkit::append(stream, testkit::eac3_frame(tiny, i));
+    Bytes silent;
+    EXPECT_FALSE(lenfit::ac3_silent_unit(stream.data(), 32, silent));
+    testkit::ToolFiles files;
+    testkit::write_file(files.in, stream);
+    const RunResult result = testkit::run_checked(AC3LENFIT_PATH, {"-d", "100", "-o", files.out, files.in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("Delay of 100 ms is 3 silent frame(s) at the start, or 96 ms.\n"
+                              "Silent frames of this stream's shape cannot be made.\n"),
+              std::string::npos)
+        << result.out;
+    // An advance needs no silence.
+    EXPECT_EQ(testkit::run_checked(AC3LENFIT_PATH, {"-d", "-100", "-o", files.out, files.in}).status, 0);
+}
+
 TEST(SilentUnits, DualMonoAndEveryBlockCountHaveTheirFramesShape) {
     // acmod 0 (1+1) codes two programs' dialnorm and dynamic range; E-AC-3 frames of 1,
     // 2 and 3 blocks have no converter exponent strategies and one convsync bit.
