@@ -6,6 +6,7 @@
 // strategy D45, all deltas 0), bit allocation parameters, and csnroffst and fsnroffst 0,
 // which makes every bap 0 (A/52 section 7.2.2.7). The other blocks reuse all of it.
 #include <array>
+#include <utility>
 
 #include "ac3/ac3_format.h"
 #include "common/bit_writer.h"
