@@ -44,9 +44,8 @@ Bytes noise(std::size_t count, unsigned seed) {
 }
 
 Bytes id3v1_tag() {
-    Bytes tag = {'T', 'A', 'G'};
-    tag.resize(128, 0);
-    std::copy_n("Track title", 11, tag.begin() + 3);
+    Bytes tag(128, 0);
+    std::copy_n("TAGTrack title", 14, tag.begin());
     return tag;
 }
 

@@ -181,7 +181,7 @@ TEST_F(Mp2Tool, ChangedFramesAreWholeAndInOrder) {
         ASSERT_TRUE(changes.whole) << factor << ": " << changes.problem;
         const std::size_t changed = changes.duplicated.size() + changes.dropped.size();
         EXPECT_NEAR(static_cast<double>(changes.frames_written), 900 * factor, 1.0) << factor;
-        EXPECT_NE(result.out.find(" " + std::to_string(changed) + " frames, actual length now is "),
+        EXPECT_NE(result.out.find(std::string(" ") + std::to_string(changed) + " frames, actual length now is "),
                   std::string::npos)
             << factor << "\n" << result.out;
         EXPECT_NE(result.out.find(" in " + std::to_string(changes.frames_written) + " frames.\n"),

@@ -97,8 +97,10 @@ TEST(Ac3Walk, AFrameThatPassesItsCrcStaysWhenJunkFollowsIt) {
         expected.push_back({file.size(), frame.size(), i == 0 ? 0 : 16});
         testkit::append(file, frame);
     }
-    Bytes tag = {'T', 'A', 'G'};
-    tag.resize(128, ' ');
+    Bytes tag(128, ' ');
+    tag[0] = 'T';
+    tag[1] = 'A';
+    tag[2] = 'G';
     testkit::append(file, tag);
     const Walked walked = walk(file, lenfit::ac3_tool);
     EXPECT_EQ(walked.units, expected);
