@@ -128,6 +128,27 @@ TEST_F(SyncFix, ARateChangeFitsToTheLengthScaledByTheRates) {
               std::string::npos);
 }
 
+TEST(SyncFixLayer2, DamageAndPaddedFramesKeepCountingInputFrames) {
+    // 44.1 kHz, frames padded as an encoder pads them, 300 bytes lost before frame 101.
+    const testkit::Mp2Header at44 = testkit::mp2_header(1, 0, 8);
+    Bytes file = testkit::mp2_frames(100, [&](std::size_t i) { return testkit::mp2_header(1, 0, 8, testkit::mp2_padded_at(i, at44)); });
+    testkit::append(file, testkit::junk(300, 4));
+    testkit::append(file, testkit::mp2_frames(100, [&](std::size_t i) { return testkit::mp2_header(1, 0, 8, testkit::mp2_padded_at(i + 100, at44)); }));
+    testkit::ToolFiles files;
+    testkit::write_file(files.in, file);
+    const RunResult plain = testkit::run_checked(MP2LENFIT_PATH, {"-o", files.out, files.in});
+    const RunResult delayed = testkit::run_checked(MP2LENFIT_PATH, {"-d", "100", "-o", files.out, files.in});
+    ASSERT_EQ(delayed.status, 0);
+    // The same lines but for the delay line, and four more frames written.
+    const auto tail = [](const std::string& out) { return out.substr(out.find("Error in frame")); };
+    EXPECT_EQ(tail(plain.out), "Error in frame 101 detected.\n"
+                               "191 original frames are padded.\n"
+                               "Inserted 0 frames, actual length now is 00:00:05.224 in 200 frames.\n");
+    EXPECT_EQ(tail(delayed.out), "Error in frame 101 detected.\n"
+                                 "191 original frames are padded.\n"
+                                 "Inserted 0 frames, actual length now is 00:00:05.329 in 204 frames.\n");
+}
+
 // The frames of a unit, split by their own lengths.
 std::vector<Bytes> frames_of(const Bytes& unit) { return testkit::split_ac3_frames(unit); }
 
