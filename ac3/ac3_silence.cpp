@@ -1,10 +1,11 @@
-// Silent AC-3 and E-AC-3 frames of a given shape, made from the syntax (ATSC A/52
-// section 5.4 and Annex E): every block of every channel codes zero mantissa bits and
-// no dither, so every decoded sample is exactly 0.
+// Silent AC-3 and E-AC-3 frames of a given shape, made from the syntax (ATSC A/52 and
+// its Annex E): every block of every channel codes zero mantissa bits and no dither, so
+// every decoded sample is exactly 0.
 //
 // Block 0 sends what a decoder needs: new exponents at the lowest bandwidth (chbwcod 0,
 // strategy D45, all deltas 0), bit allocation parameters, and csnroffst and fsnroffst 0,
-// which makes every bap 0 (A/52 section 7.2.2.7). The other blocks reuse all of it.
+// which the bit allocation takes to mean that every bap is 0. The other blocks reuse
+// all of it.
 #include <array>
 #include <utility>
 

@@ -1,7 +1,7 @@
 // Silent Layer II frames: the first frame's header, then every bit allocation 0, which
 // leaves no scale factors and no samples, so every decoded sample is 0. Where the
 // header asks for a CRC, it covers the header's last 16 bits and the allocation bits
-// (ISO/IEC 11172-3, 2.4.3.1), all of them 0 here.
+// (ISO/IEC 11172-3), all of them 0 here.
 #include <algorithm>
 #include <array>
 
