@@ -117,6 +117,10 @@ std::uint32_t ac3_frame_bytes(std::uint8_t byte4) { return frame_bytes_by_byte4[
 
 bool is_eac3(const std::uint8_t* h) { return bsid(h) > highest_ac3_bsid; }
 
+unsigned ac3_full_bandwidth_channels(unsigned acmod) {
+    return static_cast<unsigned>(ac3_channel_modes[acmod].full_bandwidth_channels);
+}
+
 bool ac3_lfe_on(const std::uint8_t* h) { return (h[6] >> ac3_channel_modes[acmod(h)].lfeon_bit) & 1u; }
 
 std::uint32_t ac3_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {

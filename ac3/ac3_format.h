@@ -36,6 +36,8 @@ inline unsigned eac3_acmod(const std::uint8_t* h) { return (h[4] >> 1) & 0x07u; 
 inline unsigned eac3_lfeon(const std::uint8_t* h) { return h[4] & 0x01u; }
 // Whether the header, whose bsid is valid, is of the E-AC-3 syntax.
 bool is_eac3(const std::uint8_t* h);
+// Full-bandwidth channels of an audio coding mode, acmod of either syntax.
+unsigned ac3_full_bandwidth_channels(unsigned acmod);
 // lfeon of an AC-3 header, whose place depends on acmod.
 bool ac3_lfe_on(const std::uint8_t* h);
 

@@ -16,8 +16,6 @@ namespace lenfit {
 
 namespace {
 
-// Full-bandwidth channels by acmod (ATSC A/52, Table 5.8).
-constexpr std::array<unsigned, 8> full_bandwidth_channels = {2, 1, 2, 3, 3, 4, 4, 5};
 constexpr unsigned strategy_reuse = 0;
 constexpr unsigned strategy_d45 = 3;
 // chbwcod 0 ends a channel's band at coefficient 73: six groups of D45 exponents.
@@ -28,8 +26,6 @@ constexpr unsigned absolute_exponent = 15;
 constexpr unsigned unchanged_exponent_group = 62;
 constexpr unsigned quietest_dialnorm = 31;
 constexpr unsigned ac3_bsid = 8;
-
-unsigned blocks_of(const std::uint8_t* h) { return ac3_frame_blocks(h); }
 
 // New exponents of every channel, as block 0 sends them.
 void put_exponents(BitWriter& w, unsigned channels, bool lfe) {
@@ -105,7 +101,7 @@ std::vector<std::uint8_t> silent_ac3_frame(const std::uint8_t* h, std::size_t le
     std::vector<std::uint8_t> frame(length, 0);
     BitWriter w{frame};
     const unsigned acmod = lenfit::acmod(h);
-    const unsigned channels = full_bandwidth_channels[acmod];
+    const unsigned channels = ac3_full_bandwidth_channels(acmod);
     const bool lfe = ac3_lfe_on(h);
     put_bits(w, 0x0B77, 16);
     put_bits(w, 0, 16);  // crc1, set below
@@ -171,7 +167,7 @@ unsigned channel_map_bits(const std::uint8_t* h, std::size_t n, unsigned acmod, 
 
 void put_eac3_bsi(BitWriter& w, const std::uint8_t* h, std::size_t length, unsigned acmod) {
     const unsigned type = strmtyp(h);
-    const unsigned blocks = blocks_of(h);
+    const unsigned blocks = ac3_frame_blocks(h);
     put_bits(w, 16, 5);  // bsid
     for (unsigned program = 0; program < (acmod == 0 ? 2u : 1u); ++program) {
         put_bits(w, quietest_dialnorm, 5);
@@ -192,10 +188,10 @@ std::vector<std::uint8_t> silent_eac3_frame(const std::uint8_t* h, std::size_t l
     std::vector<std::uint8_t> frame(length, 0);
     BitWriter w{frame};
     const unsigned acmod = eac3_acmod(h);
-    const unsigned channels = full_bandwidth_channels[acmod];
+    const unsigned channels = ac3_full_bandwidth_channels(acmod);
     const bool lfe = eac3_lfeon(h) != 0;
     const bool independent = strmtyp(h) == 0;
-    const unsigned blocks = blocks_of(h);
+    const unsigned blocks = ac3_frame_blocks(h);
     put_bits(w, 0x0B77, 16);
     put_bits(w, static_cast<unsigned>(h[2]) << 16 | static_cast<unsigned>(h[3]) << 8 | h[4], 24);
     put_eac3_bsi(w, h, length, acmod);

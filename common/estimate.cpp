@@ -41,6 +41,15 @@ Failure summarize_stream(const InputFile& input, const StreamFormat& format, con
     }
 }
 
+double target_length(const Target& target, double original_seconds) {
+    if (target.rate_to == 0.0) return target.seconds;
+    return original_seconds * target.rate_from / target.rate_to;
+}
+
+double stream_seconds(const WalkSummary& walk, const StreamFormat& format) {
+    return static_cast<double>(walk.units) * format.frame_seconds;
+}
+
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format) {
     LengthEstimate estimate;
@@ -50,7 +59,7 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
     // Every unit was walked: the count is exact.
     estimate.frame_count = walk.units;
     estimate.frames_exact = static_cast<double>(walk.units);
-    estimate.original_seconds = estimate.frames_exact * format.frame_seconds;
+    estimate.original_seconds = stream_seconds(walk, format);
 
     estimate.has_target = target_seconds != 0.0;
     if (!estimate.has_target) {
@@ -64,14 +73,15 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
 }
 
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        LengthEstimate& estimate) {
+                        const Target& target, LengthEstimate& estimate) {
     const std::int64_t file_bytes = input_file_size(input);
     if (file_bytes < 0) return Failure::size_unknown;
     if (file_bytes < static_cast<std::int64_t>(probe_buffer_size)) return Failure::reading_input;
     WalkSummary summary;
     const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary);
     if (failure != Failure::none) return failure;
-    estimate = compute_length_estimate(file_bytes, summary, 0.0, format);
+    estimate = compute_length_estimate(file_bytes, summary, target_length(target, stream_seconds(summary, format)),
+                                       format);
     return Failure::none;
 }
 

@@ -35,15 +35,25 @@ struct LengthEstimate {
     double interval = 0.0;             // input units per change; > 0 duplicates
 };
 
+// The length a run asks for: `seconds`, or where rate_to is not 0, the stream's own
+// length x rate_from / rate_to (a change of frame rate). 0 seconds: no target.
+struct Target {
+    double seconds = 0.0;
+    double rate_from = 0.0;
+    double rate_to = 0.0;
+};
+double target_length(const Target& target, double original_seconds);
+
 // Counts the units of the stream of a file of file_bytes.
 Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
                          std::int64_t file_bytes, WalkSummary& summary);
+// Playing time of the units a walk counted.
+double stream_seconds(const WalkSummary& walk, const StreamFormat& format);
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format);
-// The input's size, a walk of its stream and the estimate from them, without a target
-// (which may depend on the length: compute_length_estimate then gives it).
+// The input's size, a walk of its stream and the estimate from them.
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        LengthEstimate& estimate);
+                        const Target& target, LengthEstimate& estimate);
 // Whether the units mix the format's two lengths where its rate does not ask for it
 // (Layer II frames padded and unpadded at 48 and 32 kHz).
 bool padding_irregular(const WalkSummary& walk);

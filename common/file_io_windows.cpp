@@ -50,6 +50,13 @@ HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle)
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// Opens the file a UTF-8 name gives, or returns INVALID_HANDLE_VALUE.
+HANDLE open_by_name(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
+    const std::wstring name = full_path(path);
+    if (name.empty()) return INVALID_HANDLE_VALUE;
+    return CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
 // Volume and file index: the same numbers whatever name the file goes by.
 bool identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
     return GetFileInformationByHandle(file, &info) != 0;
@@ -69,31 +76,22 @@ std::vector<std::string> program_arguments(int, char**) {
 }
 
 bool open_input_file(const std::string& path, InputFile& file) {
-    const std::wstring name = full_path(path);
-    if (name.empty()) return false;
     // A folder cannot be opened this way, which is what the tools want.
-    const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = open_by_name(path, GENERIC_READ, share_all, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) return false;
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     return true;
 }
 
 bool open_output_file(const std::string& path, OutputFile& file) {
-    const std::wstring name = full_path(path);
-    if (name.empty()) return false;
-    const HANDLE handle =
-        CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = open_by_name(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (handle == INVALID_HANDLE_VALUE) return false;
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     return true;
 }
 
 bool names_input_file(const InputFile& input, const std::string& path) {
-    const std::wstring name = full_path(path);
-    if (name.empty()) return false;
-    const HANDLE other =
-        CreateFileW(name.c_str(), 0, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE other = open_by_name(path, 0, share_all, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
     if (other == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION input_info;
     BY_HANDLE_FILE_INFORMATION other_info;

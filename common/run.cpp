@@ -61,10 +61,8 @@ int report_failure(Failure failure, const RunOptions& options, const FormatTool&
     return status_failed;
 }
 
-// The target: given, or the stream's length scaled for a change of frame rate.
-double target_seconds(const RunOptions& options, double original_seconds) {
-    if (options.rate_from == 0.0) return options.target_seconds;
-    return original_seconds * options.rate_from / options.rate_to;
+Target target_of(const RunOptions& options) {
+    return Target{options.target_seconds, options.rate_from, options.rate_to};
 }
 
 void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool,
@@ -84,7 +82,7 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
                     walk.highest_bitrate_kbps);
     }
     if (options.rate_from != 0.0) {
-        const double target = target_seconds(options, estimate.original_seconds);
+        const double target = target_length(target_of(options), estimate.original_seconds);
         std::printf("Target length is %g seconds, or %s.\n", target, format_duration(target).c_str());
     }
     if (estimate.has_target) {
@@ -162,12 +160,9 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     std::fputs(probe.description.c_str(), stdout);
     if (probe.failure != Failure::none) return probe.failure;
 
-    LengthEstimate measured;
-    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, measured);
+    LengthEstimate estimate;
+    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate);
     if (estimated != Failure::none) return estimated;
-    const LengthEstimate estimate =
-        compute_length_estimate(measured.file_bytes, measured.walk,
-                                target_seconds(options, measured.original_seconds), probe.format);
     print_length_report(estimate, probe.format, tool, options);
     print_delay(options.delay_ms, probe.format);
     if (options.output_path.empty()) return Failure::none;

@@ -27,7 +27,6 @@ constexpr double bytes_per_kbps_khz = 144.0;
 constexpr std::array<const char*, 4> channel_texts = {"stereo, ", "stereo, ", "dual channel, ",
                                                       "mono, "};
 
-int bitrate_of(const std::uint8_t* h) { return layer2_bitrate_kbps[id_bit(h)][bitrate_index(h)]; }
 double rate_of(const std::uint8_t* h) { return layer2_sample_rate_khz[id_bit(h)][sampling_frequency(h)]; }
 
 // Frame length from the ID bit and header byte 2 (bitrate_index, sampling_frequency,
@@ -58,11 +57,11 @@ bool layer2_long_frame(const std::uint8_t* h) { return padding_bit(h) != 0; }
 // ID, layer and sampling_frequency: what every frame of one stream shares.
 std::uint32_t layer2_stream_key(const std::uint8_t* h) { return (h[1] >> 1 & 7u) << 2 | sampling_frequency(h); }
 
-std::int32_t layer2_frame_bitrate(const std::uint8_t* h, std::size_t) { return bitrate_of(h); }
+std::int32_t layer2_unit_bitrate(const std::uint8_t* h, std::size_t) { return layer2_frame_bitrate_kbps(h); }
 
 }  // namespace
 
-int layer2_frame_bitrate_kbps(const std::uint8_t* h) { return bitrate_of(h); }
+int layer2_frame_bitrate_kbps(const std::uint8_t* h) { return layer2_bitrate_kbps[id_bit(h)][bitrate_index(h)]; }
 
 bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     return offset + 1 < n && bytes[offset] == 0xFF && (bytes[offset + 1] & 0xF0) == 0xF0;
@@ -85,7 +84,7 @@ const FrameSyntax layer2_frame_syntax = {
     .frame_length_at = layer2_frame_length_at,
     .stream_key = layer2_stream_key,
     .unit_check = nullptr,
-    .bitrate_kbps = layer2_frame_bitrate,
+    .bitrate_kbps = layer2_unit_bitrate,
     .is_long_frame = layer2_long_frame,
     .continues_unit = nullptr,
     .max_unit_frames = 1,
@@ -109,7 +108,7 @@ StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset) {
     format.first_unit_bytes = layer2_frame_bytes(h);
     format.sample_rate_khz = rate_of(h);
     format.frame_seconds = (samples_per_frame / format.sample_rate_khz) / 1000.0;
-    format.bitrate_kbps = bitrate_of(h);
+    format.bitrate_kbps = layer2_frame_bitrate_kbps(h);
     format.stream_key = layer2_stream_key(h);
     // Encoders pad some frames where the sampling frequency does not divide the
     // bitrate evenly: 44.1 and 22.05 kHz, sampling_frequency 0 under either ID.

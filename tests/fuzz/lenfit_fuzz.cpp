@@ -142,8 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lenfit::LengthEstimate estimate;
     // Shorter inputs end the run after the description, by design.
     const bool estimated = probe.failure == lenfit::Failure::none &&
-                           lenfit::estimate_length(input, probe.format, *tool.syntax, estimate) ==
-                               lenfit::Failure::none;
+                           lenfit::estimate_length(input, probe.format, *tool.syntax,
+                                                   lenfit::Target{0.0, target_factor(size), 1.0},
+                                                   estimate) == lenfit::Failure::none;
     if (!estimated) {
         if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
         lenfit::close_input(input);
@@ -151,8 +152,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::vector<Taken> units = walk_units(data, size, probe.format);
     if (estimate.frame_count != units.size()) std::abort();
-    estimate = lenfit::compute_length_estimate(estimate.file_bytes, estimate.walk,
-                                               estimate.original_seconds * target_factor(size), probe.format);
 
     lenfit::OutputFile output = testkit::memory_output();
     const lenfit::OutputStart start = output_start(size, probe);
