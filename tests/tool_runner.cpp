@@ -138,7 +138,8 @@ Decoded decode(const std::string& path) {
     decoded.samples.resize(bytes.size() / sizeof(float));
     std::memcpy(decoded.samples.data(), bytes.data(), decoded.samples.size() * sizeof(float));
     bool ok = false;
-    decoded.error_lines = static_cast<int>(command_lines("cat '" + errors + "'", ok).size());
+    const Bytes error_text = read_file(errors);
+    decoded.error_lines = static_cast<int>(std::count(error_text.begin(), error_text.end(), '\n'));
     const auto layout = command_lines(
         "ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 '" + path + "'", ok);
     if (ok && layout.size() == 1) decoded.layout = layout[0];
