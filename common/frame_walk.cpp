@@ -64,8 +64,11 @@ FrameWalk start_walk(const StreamFormat& format, const FrameSyntax& syntax, std:
     walk.end_of_last_unit = format.first_frame_offset;
     walk.base = format.first_frame_offset;
     // Room for a block and for what is kept before it: a unit with every candidate
-    // unit that starts inside it.
-    walk.buffer_bytes = block_bytes + 2 * syntax.window_bytes;
+    // unit that starts inside it. A block need not be larger than the stream.
+    const std::int64_t stream_bytes = std::max<std::int64_t>(file_bytes - format.first_frame_offset, 1);
+    walk.buffer_bytes =
+        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block_bytes), stream_bytes)) +
+        2 * syntax.window_bytes;
     // Left uninitialised: only bytes read are ever looked at.
     walk.buffer.reset(new std::uint8_t[walk.buffer_bytes]);
     return walk;
