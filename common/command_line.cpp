@@ -10,7 +10,6 @@ namespace lenfit {
 
 namespace {
 
-constexpr int max_arguments = 7;
 // A target this far away is a typing error, and beyond it frame counts lose precision.
 constexpr double max_target_magnitude = 1e15;
 // A delay of a million seconds is no sync fix.
@@ -147,64 +146,142 @@ bool read_frame_rate(const char* text, std::size_t length, double& rate) {
 }
 
 // from:to, each a frame rate.
-bool read_rate_change(const char* text, double& from, double& to) {
+bool read_rate_change(const char* text, RateChange& rate) {
     const char* colon = std::strchr(text, ':');
     if (colon == nullptr || colon == text) return false;
-    return read_frame_rate(text, static_cast<std::size_t>(colon - text), from) &&
-           read_frame_rate(colon + 1, std::strlen(colon + 1), to);
+    return read_frame_rate(text, static_cast<std::size_t>(colon - text), rate.from) &&
+           read_frame_rate(colon + 1, std::strlen(colon + 1), rate.to);
+}
+
+// ---- how each option's value is read into the options
+bool take_target(const char* value, RunOptions& options) {
+    double seconds = 0.0;
+    if (!read_target(value, seconds)) return false;
+    options.target_seconds = seconds;
+    return true;
+}
+
+bool take_output(const char* value, RunOptions& options) {
+    options.output_path = value;
+    return true;
+}
+
+bool take_rate_change(const char* value, RunOptions& options) {
+    RateChange rate;
+    if (!read_rate_change(value, rate)) return false;
+    options.rate = rate;
+    return true;
+}
+
+bool take_delay(const char* value, RunOptions& options) {
+    double delay_ms = 0.0;
+    if (!read_delay(value, delay_ms)) return false;
+    options.delay_ms = delay_ms;
+    return true;
+}
+
+struct OptionRow {
+    char letter;
+    const char* value_name;  // as the synopsis names the value; nullptr: the option takes none
+    bool (*take)(const char* value, RunOptions& options);
+    char alternative_to;  // the letter of an option this one replaces, or 0
+    const char* usage_line;
+};
+
+// The options in the order the usage text explains them. The synopsis names them in
+// that order, an alternative beside the option it replaces, and the output file last,
+// next to the input.
+constexpr OptionRow option_rows[] = {
+    {'t', "targetsec", take_target, 0, "          -t targetsec\tScale audio to targetsec number of seconds."},
+    {'o', "outfile", take_output, 0,
+     "          -o outfile\tOutputs complete frames from infile to outfile scaled to targetsec if specified."},
+    {'r', "from:to", take_rate_change, 't',
+     "          -r from:to\tScale audio for a change of frame rate, from and to in frames per second."},
+    {'d', "delayms", take_delay, 0,
+     "          -d delayms\tDelay audio by delayms milliseconds with silent frames at the start, or advance it if "
+     "negative."},
+};
+constexpr char output_letter = 'o';
+
+const OptionRow* option_row(char letter) {
+    for (const OptionRow& row : option_rows) {
+        if (row.letter == letter) return &row;
+    }
+    return nullptr;
+}
+
+// Arguments of a command line that gives every option that can go together, each with
+// its value, and the input.
+constexpr int max_arguments = [] {
+    int count = 1;
+    for (const OptionRow& row : option_rows) {
+        if (row.alternative_to == 0) count += row.value_name != nullptr ? 2 : 1;
+    }
+    return count;
+}();
+
+// "-t targetsec", or "-k" for an option without a value.
+std::string option_synopsis(const OptionRow& row) {
+    std::string text = std::string("-") + row.letter;
+    if (row.value_name != nullptr) text += std::string(" ") + row.value_name;
+    return text;
+}
+
+// "[-t targetsec | -r from:to] [-d delayms] [-o outfile]"
+std::string options_synopsis() {
+    std::string text;
+    const auto add = [&text](const OptionRow& row) {
+        text += " [" + option_synopsis(row);
+        for (const OptionRow& other : option_rows) {
+            if (other.alternative_to == row.letter) text += " | " + option_synopsis(other);
+        }
+        text += "]";
+    };
+    for (const OptionRow& row : option_rows) {
+        if (row.alternative_to == 0 && row.letter != output_letter) add(row);
+    }
+    add(*option_row(output_letter));
+    return text;
 }
 
 }  // namespace
 
 bool parse_arguments(int argc, const char* const* argv, RunOptions& options) {
     if (argc < 2 || argc - 1 > max_arguments) return false;
-    bool target_given = false;
-    bool rate_given = false;
+    std::string given;  // the letters of the options given
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (!is_option(argument)) {
             options.input_path = argument;
             continue;
         }
-        const char letter = argument[1];
-        if (std::strchr("otrd", letter) == nullptr || letter == '\0') return false;
-        if (i + 1 >= argc) return false;  // the option's value is missing
-        const char* value = argv[++i];
-        bool good = true;
-        switch (letter) {
-            case 'o':
-                options.output_path = value;
-                break;
-            case 't':
-                good = read_target(value, options.target_seconds);
-                target_given = true;
-                break;
-            case 'r':
-                good = read_rate_change(value, options.rate_from, options.rate_to);
-                rate_given = true;
-                break;
-            default:
-                good = read_delay(value, options.delay_ms);
-                break;
+        const OptionRow* row = argument[1] == '\0' ? nullptr : option_row(argument[1]);
+        if (row == nullptr) return false;
+        const char* value = nullptr;
+        if (row->value_name != nullptr) {
+            if (i + 1 >= argc) return false;  // the option's value is missing
+            value = argv[++i];
         }
-        if (!good) return false;
+        if (!row->take(value, options)) return false;
+        given += row->letter;
     }
-    // A target length and a change of frame rate would each set the length.
-    return !(target_given && rate_given);
+    // Two options that would each set the same thing, the length say, are no command.
+    for (const OptionRow& row : option_rows) {
+        if (row.alternative_to != 0 && given.find(row.letter) != std::string::npos &&
+            given.find(row.alternative_to) != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void print_usage(const char* format_tag) {
-    std::printf("Usage: %slenfit [-t targetsec | -r from:to] [-d delayms] [-o outfile] infile\n", format_tag);
+    std::printf("Usage: %slenfit%s infile\n", format_tag, options_synopsis().c_str());
     std::printf("%slenfit: Scale %s audio to given number of seconds with duplicated or "
                 "dropped frames.\n",
                 format_tag, format_tag);
     std::puts("          Outputs estimates for infile if -o option is not given");
-    std::puts("          -t targetsec\tScale audio to targetsec number of seconds.");
-    std::puts("          -o outfile\tOutputs complete frames from infile to outfile scaled "
-              "to targetsec if specified.");
-    std::puts("          -r from:to\tScale audio for a change of frame rate, from and to in frames per second.");
-    std::puts("          -d delayms\tDelay audio by delayms milliseconds with silent frames at the start, or "
-              "advance it if negative.");
+    for (const OptionRow& row : option_rows) std::puts(row.usage_line);
 }
 
 }  // namespace lenfit

@@ -1,18 +1,23 @@
-// The command line shared by both tools:
+// The command line shared by the tools, one table of options:
 // [-t targetsec | -r from:to] [-d delayms] [-o outfile] infile.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace lenfit {
 
+// -r: the video's frame rate before and after, in frames per second.
+struct RateChange {
+    double from = 0.0;
+    double to = 0.0;
+};
+
 struct RunOptions {
-    double target_seconds = 0.0;  // 0.0: no target
-    // -r: the target is the stream's length x rate_from / rate_to; 0.0: not given.
-    double rate_from = 0.0;
-    double rate_to = 0.0;
-    double delay_ms = 0.0;  // -d: > 0 silence in front, < 0 units left out at the start
-    std::string output_path;      // empty: estimate only
+    std::optional<double> target_seconds;  // -t; a target of 0 asks for none
+    std::optional<RateChange> rate;        // -r: the target is the stream's length x from / to
+    std::optional<double> delay_ms;        // -d: > 0 silence in front, < 0 units left out at the start
+    std::string output_path;               // empty: estimate only
     std::string input_path;
 };
 

@@ -62,7 +62,8 @@ int report_failure(Failure failure, const RunOptions& options, const FormatTool&
 }
 
 Target target_of(const RunOptions& options) {
-    return Target{options.target_seconds, options.rate_from, options.rate_to};
+    if (options.rate) return Target{0.0, options.rate->from, options.rate->to};
+    return Target{options.target_seconds.value_or(0.0), 0.0, 0.0};
 }
 
 void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool,
@@ -81,7 +82,7 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
         std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
                     walk.highest_bitrate_kbps);
     }
-    if (options.rate_from != 0.0) {
+    if (options.rate) {
         const double target = target_length(target_of(options), estimate.original_seconds);
         std::printf("Target length is %g seconds, or %s.\n", target, format_duration(target).c_str());
     }
@@ -164,11 +165,12 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     const Failure estimated = estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate);
     if (estimated != Failure::none) return estimated;
     print_length_report(estimate, probe.format, tool, options);
-    print_delay(options.delay_ms, probe.format);
+    const double delay_ms = options.delay_ms.value_or(0.0);
+    print_delay(delay_ms, probe.format);
     if (options.output_path.empty()) return Failure::none;
 
     OutputStart start;
-    const Failure started = output_start(options.delay_ms, probe, tool, start);
+    const Failure started = output_start(delay_ms, probe, tool, start);
     if (started != Failure::none) return started;
     PassReport report;
     const Failure passed =

@@ -89,7 +89,7 @@ TEST(CommandLine, TargetsAreNumbersOrTheClockTimesTheToolsPrint) {
     for (const auto& target : accepted) {
         const Parsed parsed = parse({"-t", target.text, "in.ac3"});
         ASSERT_TRUE(parsed.accepted) << target.text;
-        EXPECT_DOUBLE_EQ(parsed.options.target_seconds, target.seconds) << target.text;
+        EXPECT_DOUBLE_EQ(parsed.options.target_seconds.value_or(-1.0), target.seconds) << target.text;
     }
     for (const char* text : {"abc", "90s", "1:30:00x", "", "1,5", "0x10", "inf", "nan", "1:-5", "::", "1:",
                              "1:2:3:4", ".", "1e", "1:2.5:3", "12.5e1xyz", " "}) {
@@ -135,7 +135,7 @@ TEST(CommandLine, DelaysAreNumbersWithOrWithoutMs) {
     for (const auto& delay : accepted) {
         const Parsed parsed = parse({"-d", delay.text, "in.ac3"});
         ASSERT_TRUE(parsed.accepted) << delay.text;
-        EXPECT_DOUBLE_EQ(parsed.options.delay_ms, delay.ms) << delay.text;
+        EXPECT_DOUBLE_EQ(parsed.options.delay_ms.value_or(-1.0), delay.ms) << delay.text;
     }
     for (const char* text : {"", "ms", "200 ms", "200MS", "200s", "1:30", "nan", "inf", "1e9", "-1e9", "200ms ",
                              "0x10", "--5", "5msms"}) {
@@ -161,8 +161,9 @@ TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
     for (const auto& rate : accepted) {
         const Parsed parsed = parse({"-r", rate.text, "in.ac3"});
         ASSERT_TRUE(parsed.accepted) << rate.text;
-        EXPECT_EQ(parsed.options.rate_from, rate.from) << rate.text;
-        EXPECT_EQ(parsed.options.rate_to, rate.to) << rate.text;
+        ASSERT_TRUE(parsed.options.rate) << rate.text;
+        EXPECT_EQ(parsed.options.rate->from, rate.from) << rate.text;
+        EXPECT_EQ(parsed.options.rate->to, rate.to) << rate.text;
     }
     for (const char* text : {"25", "25:", ":25", "25:24:23", "0:25", "25:0", "-25:24", "+25:24", "25e0:24",
                              "25 :24", "25: 24", " 25:24", "1001:25", "25/0:24", "/2:24", "2/:24", "2.5/1:24",
@@ -172,7 +173,8 @@ TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
     EXPECT_FALSE(parse({"-r", "25:24", "-t", "90", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-t", "0", "/r", "25:24", "in.ac3"}).accepted);
     const Parsed last = parse({"-r", "25:24", "-r", "24:25", "in.ac3"});
-    EXPECT_EQ(last.options.rate_from, 24.0);
+    ASSERT_TRUE(last.options.rate);
+    EXPECT_EQ(last.options.rate->from, 24.0);
     EXPECT_FALSE(parse({"-r", "x", "-r", "24:25", "in.ac3"}).accepted);
 }
 
