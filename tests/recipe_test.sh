@@ -17,10 +17,14 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-# The README shows the script's commands; none may drift from it.
+# The README shows the script's lines after `set -eu`, its commands; none may drift.
+shown=0
 while IFS= read -r line; do
+  [ -n "$line" ] || continue
+  shown=$((shown + 1))
   grep -qxF "    $line" "$source_dir/README.md" || fail "README does not show: $line"
-done < <(grep -E '^(ffmpeg|length|scale|target|"\$\{format\}lenfit")' "$script")
+done < <(sed '1,/^set -eu$/d' "$script")
+[ "$shown" -ge 10 ] || fail "the script has $shown command lines after set -eu; the check expects its whole body"
 
 # Seconds of audio in a file: from the first packet's start to the last one's end.
 audio_seconds() {
