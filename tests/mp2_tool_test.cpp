@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "stream_builder.h"
 #include "tool_runner.h"
@@ -221,6 +222,30 @@ TEST_F(Mp2Tool, ADamagedFrameIsReportedAndLeftOut) {
     Bytes expected(stream.begin(), stream.begin() + 417 * 6);
     expected.insert(expected.end(), stream.begin() + 417 * 7, stream.end());
     EXPECT_EQ(testkit::read_file(out), expected);
+}
+
+// Real MP3s, as ffmpeg encodes them. Most Layer III streams are not recognised at all;
+// one whose frames measure as Layer II frames too (MPEG-1 at 32 kbit/s) is described and
+// refused.
+TEST_F(Mp2Tool, RealMp3FilesAreRefused) {
+    if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto encode = [this](const char* bitrate) {
+        const std::string command =
+            std::string("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 "
+                        "-c:a libmp3lame -write_xing 0 -b:a ") +
+            bitrate + " -f mp3 '" + in + "'";
+        return std::system(command.c_str()) == 0;
+    };
+    ASSERT_TRUE(encode("128k"));
+    RunResult result = run({in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "File " + in + " does not look like a MP2 audio file.\n");
+    ASSERT_TRUE(encode("32k"));
+    result = run({in});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out,
+              "Audio type is MPEG-1, Layer 3, mono, without CRC, and without padding.\n"
+              "Only Layer 2 audio is supported.\n");
 }
 
 }  // namespace
