@@ -3,6 +3,8 @@
 # fits them to 57.6 seconds: the length after a 24 fps to 25 fps speed-up, 60 * 24 / 25.
 set -euo pipefail
 cd "$(dirname "$0")"
+source scripts/install_missing.sh
+install_missing cmake make g++ libgtest-dev
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j2 >/dev/null
 sample=$(mktemp -d)
