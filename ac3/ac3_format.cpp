@@ -165,6 +165,15 @@ bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length) {
     return length > 0;
 }
 
+bool ac3_same_shape(const std::uint8_t* h, const std::uint8_t* other) {
+    if (is_eac3(h) != is_eac3(other)) return false;
+    // E-AC-3: strmtyp, substreamid and frmsiz; fscod, numblkscod, acmod and lfeon.
+    if (is_eac3(h)) return h[2] == other[2] && h[3] == other[3] && h[4] == other[4];
+    // AC-3: fscod and frmsizecod; bsmod; acmod and lfeon, wherever acmod puts it.
+    return h[4] == other[4] && bsmod(h) == bsmod(other) && acmod(h) == acmod(other) &&
+           ac3_lfe_on(h) == ac3_lfe_on(other);
+}
+
 const FrameSyntax ac3_frame_syntax = {
     .window_bytes = ac3_window_bytes,
     .sync_byte = 0x0B,
@@ -176,6 +185,8 @@ const FrameSyntax ac3_frame_syntax = {
     .is_long_frame = ac3_long_frame,
     .continues_unit = ac3_continues_unit,
     .max_unit_frames = max_unit_frames,
+    .same_shape = ac3_same_shape,
+    .silent_unit = ac3_silent_unit,
 };
 
 StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
@@ -242,7 +253,6 @@ const FormatTool ac3_tool = {
     .syntax = &ac3_frame_syntax,
     .tag_bytes = nullptr,
     .probe = probe_ac3_stream,
-    .silent_unit = ac3_silent_unit,
     .reports_padding = false,
 };
 

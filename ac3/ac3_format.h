@@ -63,6 +63,10 @@ std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n, std::uint16_t 
 // Whether the CRC over bytes 2 to length - 1 of a whole frame is 0, as it is for every
 // frame that arrived intact.
 bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length);
+// Whether two frame headers make silent frames of one shape: AC-3's fscod,
+// frmsizecod, bsmod, acmod and lfeon; E-AC-3's strmtyp, substreamid, frmsiz, fscod,
+// numblkscod, acmod and lfeon.
+bool ac3_same_shape(const std::uint8_t* h, const std::uint8_t* other);
 // Whether every frame of a whole unit passes its CRC.
 bool ac3_unit_passes_crc(const std::uint8_t* unit, std::size_t length);
 extern const FrameSyntax ac3_frame_syntax;

@@ -14,7 +14,8 @@ namespace {
 constexpr double max_target_magnitude = 1e15;
 // A delay of a million seconds is no sync fix.
 constexpr double max_delay_magnitude = 1e9;
-// Frame rates are above 0 and at most this many per second.
+// Frame rates lie between these, in frames per second.
+constexpr double min_frame_rate = 0.001;
 constexpr double max_frame_rate = 1000.0;
 
 // "-x..." is always an option (only its second character counts, so "-output" is
@@ -121,7 +122,7 @@ double exact_ntsc_rate(double rate) {
 }
 
 // A frame rate: digits[.digits?] or .digits, or N/D of whole numbers; the whole of
-// `length` characters at text, above 0 and at most max_frame_rate.
+// `length` characters at text, from min_frame_rate to max_frame_rate.
 bool read_frame_rate(const char* text, std::size_t length, double& rate) {
     const std::string value(text, length);
     const std::size_t slash = value.find('/');
@@ -142,7 +143,7 @@ bool read_frame_rate(const char* text, std::size_t length, double& rate) {
         }
         rate = exact_ntsc_rate(std::strtod(value.c_str(), nullptr));
     }
-    return rate > 0.0 && rate <= max_frame_rate;
+    return rate >= min_frame_rate && rate <= max_frame_rate;
 }
 
 // from:to, each a frame rate.
@@ -180,6 +181,11 @@ bool take_delay(const char* value, RunOptions& options) {
     return true;
 }
 
+bool take_keep_timeline(const char*, RunOptions& options) {
+    options.keep_timeline = true;
+    return true;
+}
+
 struct OptionRow {
     char letter;
     const char* value_name;  // as the synopsis names the value; nullptr: the option takes none
@@ -200,6 +206,8 @@ constexpr OptionRow option_rows[] = {
     {'d', "delayms", take_delay, 0,
      "          -d delayms\tDelay audio by delayms milliseconds with silent frames at the start, or advance it if "
      "negative."},
+    {'k', nullptr, take_keep_timeline, 0,
+     "          -k\t\tKeep the timeline: silent frames take the place of damaged ones."},
 };
 constexpr char output_letter = 'o';
 

@@ -1,5 +1,5 @@
 // The command line shared by the tools, one table of options:
-// [-t targetsec | -r from:to] [-d delayms] [-o outfile] infile.
+// [-t targetsec | -r from:to] [-d delayms] [-k] [-o outfile] infile.
 #pragma once
 
 #include <optional>
@@ -17,6 +17,7 @@ struct RunOptions {
     std::optional<double> target_seconds;  // -t; a target of 0 asks for none
     std::optional<RateChange> rate;        // -r: the target is the stream's length x from / to
     std::optional<double> delay_ms;        // -d: > 0 silence in front, < 0 units left out at the start
+    bool keep_timeline = false;            // -k: silent units in the place of damage
     std::string output_path;               // empty: estimate only
     std::string input_path;
 };

@@ -1,6 +1,6 @@
 #include "common/estimate.h"
 
-#include "common/frame_walk.h"
+#include "common/timeline.h"
 
 namespace lenfit {
 
@@ -14,32 +14,43 @@ void count_unit(WalkSummary& summary, const Unit& unit) {
         summary.highest_bitrate_kbps = unit.bitrate_kbps;
     }
     ++summary.units;
-    if (unit.damaged_bytes > 0) {
-        summary.damaged_bytes += unit.damaged_bytes;
-        ++summary.damaged_places;
-    }
     if (unit.long_frame) ++summary.long_units;
-    summary.end = unit.offset + unit.bytes;
+}
+
+void count_damage(WalkSummary& summary, const Damage& damage) {
+    summary.damaged_bytes += damage.bytes;
+    ++summary.damaged_places;
+    summary.silent_units += damage.silent_units;
+    if (damage.silent_units > 0 && damage.silent_unit.empty()) summary.silent_unit_missing = true;
 }
 
 }  // namespace
 
 Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                         std::int64_t file_bytes, WalkSummary& summary) {
-    FrameWalk walk = start_walk(format, syntax, file_bytes);
+                         std::int64_t file_bytes, WalkSummary& summary, bool keep_timeline) {
+    Timeline timeline = start_timeline(format, syntax, file_bytes, keep_timeline);
     summary = WalkSummary{};
-    summary.end = format.first_frame_offset;
     Unit unit;
+    Damage damage;
     for (;;) {
-        const WalkStep step = next_unit(walk, unit);
-        if (step == WalkStep::end) return Failure::none;
-        if (step == WalkStep::unit) {
-            count_unit(summary, unit);
-        } else if (!read_on(input, walk)) {
-            return Failure::reading_input;
+        switch (next_step(timeline, unit, damage)) {
+            case TimelineStep::unit:
+                count_unit(summary, unit);
+                break;
+            case TimelineStep::damage:
+                count_damage(summary, damage);
+                break;
+            case TimelineStep::needs_bytes:
+                if (!read_on(input, timeline)) return Failure::reading_input;
+                break;
+            case TimelineStep::end:
+                summary.end = timeline.walk.end_of_last_unit;
+                return Failure::none;
         }
     }
 }
+
+std::uint64_t timeline_units(const WalkSummary& walk) { return walk.units + walk.silent_units; }
 
 double target_length(const Target& target, double original_seconds) {
     if (target.rate_to == 0.0) return target.seconds;
@@ -47,7 +58,7 @@ double target_length(const Target& target, double original_seconds) {
 }
 
 double stream_seconds(const WalkSummary& walk, const StreamFormat& format) {
-    return static_cast<double>(walk.units) * format.frame_seconds;
+    return static_cast<double>(timeline_units(walk)) * format.frame_seconds;
 }
 
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
@@ -57,8 +68,8 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
     estimate.walk = walk;
     estimate.trailing_junk = file_bytes - walk.end;
     // Every unit was walked: the count is exact.
-    estimate.frame_count = walk.units;
-    estimate.frames_exact = static_cast<double>(walk.units);
+    estimate.frame_count = timeline_units(walk);
+    estimate.frames_exact = static_cast<double>(estimate.frame_count);
     estimate.original_seconds = stream_seconds(walk, format);
 
     estimate.has_target = target_seconds != 0.0;
@@ -73,12 +84,12 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
 }
 
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        const Target& target, LengthEstimate& estimate) {
+                        const Target& target, LengthEstimate& estimate, bool keep_timeline) {
     const std::int64_t file_bytes = input_file_size(input);
     if (file_bytes < 0) return Failure::size_unknown;
     if (file_bytes < static_cast<std::int64_t>(probe_buffer_size)) return Failure::reading_input;
     WalkSummary summary;
-    const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary);
+    const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary, keep_timeline);
     if (failure != Failure::none) return failure;
     estimate = compute_length_estimate(file_bytes, summary, target_length(target, stream_seconds(summary, format)),
                                        format);

@@ -14,9 +14,11 @@ namespace lenfit {
 // What a walk of the whole stream found.
 struct WalkSummary {
     std::uint64_t units = 0;          // units taken
-    std::int64_t end = 0;             // offset just past the last unit taken
+    std::int64_t end = 0;             // offset just past the last unit taken, or its damage after it
     std::int64_t damaged_bytes = 0;   // bytes left out between units
     std::uint64_t damaged_places = 0;
+    std::uint64_t silent_units = 0;   // in the place of the damage, when the timeline is kept
+    bool silent_unit_missing = false; // some region's shape cannot hold a silent unit
     std::int32_t lowest_bitrate_kbps = 0;
     std::int32_t highest_bitrate_kbps = 0;
     std::uint64_t long_units = 0;     // units whose first header announces the longer length
@@ -44,16 +46,19 @@ struct Target {
 };
 double target_length(const Target& target, double original_seconds);
 
-// Counts the units of the stream of a file of file_bytes.
+// Counts the units of the stream of a file of file_bytes, and with keep_timeline (-k)
+// the silent units that take the place of its damage.
 Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                         std::int64_t file_bytes, WalkSummary& summary);
+                         std::int64_t file_bytes, WalkSummary& summary, bool keep_timeline = false);
+// Units of the stream's timeline: those taken, and silent ones.
+std::uint64_t timeline_units(const WalkSummary& walk);
 // Playing time of the units a walk counted.
 double stream_seconds(const WalkSummary& walk, const StreamFormat& format);
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format);
 // The input's size, a walk of its stream and the estimate from them.
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        const Target& target, LengthEstimate& estimate);
+                        const Target& target, LengthEstimate& estimate, bool keep_timeline = false);
 // Whether the units mix the format's two lengths where its rate does not ask for it
 // (Layer II frames padded and unpadded at 48 and 32 kHz).
 bool padding_irregular(const WalkSummary& walk);

@@ -61,6 +61,13 @@ struct FrameSyntax {
     // frame is a unit of its own.
     bool (*continues_unit)(const std::uint8_t* header);
     unsigned max_unit_frames;  // a longer chain is no unit
+    // Whether two frame headers have one shape: the fields a silent unit is made from,
+    // and the length.
+    bool (*same_shape)(const std::uint8_t* header, const std::uint8_t* other);
+    // Makes a unit of the shape of the whole unit given (its frames' headers and
+    // lengths) that decodes to digital silence; false where the format cannot make one
+    // of that shape.
+    bool (*silent_unit)(const std::uint8_t* unit, std::size_t length, std::vector<std::uint8_t>& silent);
 };
 
 // What a probe found in the first bytes of the stream.
@@ -83,9 +90,6 @@ struct FormatTool {
     // Finds, confirms and describes the first unit in the n bytes read from file offset
     // `at` on.
     ProbeResult (*probe)(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
-    // Makes a unit of the first unit's shape that decodes to digital silence; false
-    // where the format cannot make one of that shape.
-    bool (*silent_unit)(const std::uint8_t* first_unit, std::size_t length, std::vector<std::uint8_t>& silent);
     // Whether the reports speak of padded frames (Layer II's padding).
     bool reports_padding;
 };

@@ -55,20 +55,23 @@ std::uint32_t confirmed_unit_bytes(const std::uint8_t* bytes, std::size_t n, std
 }
 
 FrameWalk start_walk(const StreamFormat& format, const FrameSyntax& syntax, std::int64_t file_bytes,
-                     std::size_t block_bytes) {
+                     std::size_t block_bytes, bool keep_timeline) {
     FrameWalk walk;
     walk.syntax = &syntax;
     walk.stream_key = format.stream_key;
+    walk.keep_timeline = keep_timeline;
     walk.file_bytes = file_bytes;
     walk.position = format.first_frame_offset;
     walk.end_of_last_unit = format.first_frame_offset;
+    walk.end_of_damage = format.first_frame_offset;
     walk.base = format.first_frame_offset;
-    // Room for a block and for what is kept before it: a unit with every candidate
-    // unit that starts inside it. A block need not be larger than the stream.
+    // Room for a block and for what is kept before it: the last unit taken, a unit with
+    // every candidate unit that starts inside it. A block need not be larger than the
+    // stream.
     const std::int64_t stream_bytes = std::max<std::int64_t>(file_bytes - format.first_frame_offset, 1);
     walk.buffer_bytes =
         static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block_bytes), stream_bytes)) +
-        2 * syntax.window_bytes;
+        3 * syntax.window_bytes;
     // Left uninitialised: only bytes read are ever looked at.
     walk.buffer.reset(new std::uint8_t[walk.buffer_bytes]);
     return walk;
@@ -140,6 +143,23 @@ bool search_held_bytes(FrameWalk& walk) {
     return walk.position >= walk.file_bytes;
 }
 
+bool in_damage(const FrameWalk& walk) { return walk.position != walk.end_of_last_unit; }
+
+// Where damage begins at the walk's position (here, n bytes at hand), a walk that keeps
+// the timeline notes the unit before it and the frame that starts there, if one does.
+void note_damage_start(FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
+    if (!walk.keep_timeline || in_damage(walk)) return;
+    DamageStart& start = walk.damage_start;
+    start.unit_before.clear();
+    if (walk.last_unit_bytes > 0) {
+        const std::uint8_t* last = walk.buffer.get() + (walk.last_unit_offset - walk.base);
+        start.unit_before.assign(last, last + walk.last_unit_bytes);
+    }
+    const std::uint32_t frame = unit_first_frame_bytes(here, n, *walk.syntax, walk.stream_key);
+    start.first_frame.assign(here, here + std::min<std::size_t>(frame, n));
+    start.first_frame.resize(frame, 0);
+}
+
 }  // namespace
 
 WalkStep next_unit(FrameWalk& walk, Unit& unit) {
@@ -155,10 +175,21 @@ WalkStep next_unit(FrameWalk& walk, Unit& unit) {
         if (here == nullptr) return WalkStep::needs_bytes;
         const std::uint32_t length = unit_taken_at(walk, here, n);
         if (length == 0) {
+            note_damage_start(walk, here, n);
             walk.searching = true;
             ++walk.position;
             continue;
         }
+        if (walk.keep_timeline && syntax.unit_check != nullptr && !syntax.unit_check(here, length)) {
+            // A unit that arrived damaged: its bytes join the damage, and the walk goes
+            // on after it.
+            note_damage_start(walk, here, n);
+            walk.position += length;
+            walk.end_of_damage = walk.position;
+            continue;
+        }
+        walk.last_unit_offset = walk.position;
+        walk.last_unit_bytes = length;
         unit.data = here;
         unit.bytes = length;
         unit.offset = walk.position;
@@ -169,14 +200,25 @@ WalkStep next_unit(FrameWalk& walk, Unit& unit) {
         walk.end_of_last_unit = walk.position;
         return WalkStep::unit;
     }
+    if (walk.end_of_damage > walk.end_of_last_unit) {
+        unit = Unit{};
+        unit.offset = walk.end_of_damage;
+        unit.damaged_bytes = walk.end_of_damage - walk.end_of_last_unit;
+        walk.end_of_last_unit = walk.end_of_damage;
+        return WalkStep::damage_at_end;
+    }
     return WalkStep::end;
 }
 
 bool read_on(const InputFile& input, FrameWalk& walk) {
     const std::int64_t end = held_end(walk);
-    const auto kept = static_cast<std::size_t>(end - walk.position);
-    std::memmove(walk.buffer.get(), walk.buffer.get() + (walk.position - walk.base), kept);
-    walk.base = walk.position;
+    // A walk that keeps the timeline keeps the last unit too, while no damage after it
+    // has been described.
+    const std::int64_t keep_from =
+        walk.keep_timeline && !in_damage(walk) && walk.last_unit_bytes > 0 ? walk.last_unit_offset : walk.position;
+    const auto kept = static_cast<std::size_t>(end - keep_from);
+    std::memmove(walk.buffer.get(), walk.buffer.get() + (keep_from - walk.base), kept);
+    walk.base = keep_from;
     walk.held = kept;
     const auto wanted =
         static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(walk.buffer_bytes - kept),

@@ -71,7 +71,11 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
     const WalkSummary& walk = estimate.walk;
     std::printf("Found %" PRIu32 " leading and %" PRId64 " trailing junk bytes.\n", format.first_frame_offset,
                 estimate.trailing_junk);
-    if (walk.damaged_places > 0) {
+    if (walk.damaged_places > 0 && options.keep_timeline) {
+        std::printf("Found %" PRId64 " damaged bytes in %" PRIu64 " place(s); %" PRIu64
+                    " silent frame(s) take their place.\n",
+                    walk.damaged_bytes, walk.damaged_places, walk.silent_units);
+    } else if (walk.damaged_places > 0) {
         std::printf("Found %" PRId64 " damaged bytes in %" PRIu64 " place(s); they are left out.\n",
                     walk.damaged_bytes, walk.damaged_places);
     }
@@ -122,7 +126,7 @@ Failure output_start(double delay_ms, const ProbeResult& probe, const FormatTool
         return Failure::none;
     }
     start.silent_units = units;
-    const bool made = tool.silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit);
+    const bool made = tool.syntax->silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit);
     return made ? Failure::none : Failure::no_silent_unit;
 }
 
@@ -162,19 +166,23 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     if (probe.failure != Failure::none) return probe.failure;
 
     LengthEstimate estimate;
-    const Failure estimated = estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate);
+    const Failure estimated =
+        estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate, options.keep_timeline);
     if (estimated != Failure::none) return estimated;
     print_length_report(estimate, probe.format, tool, options);
     const double delay_ms = options.delay_ms.value_or(0.0);
     print_delay(delay_ms, probe.format);
     if (options.output_path.empty()) return Failure::none;
+    // Nothing is written when some region of damage cannot be filled.
+    if (estimate.walk.silent_unit_missing) return Failure::no_silent_unit;
 
     OutputStart start;
     const Failure started = output_start(delay_ms, probe, tool, start);
     if (started != Failure::none) return started;
     PassReport report;
     const Failure passed =
-        run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, print_damaged_unit, report);
+        run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, print_damaged_unit, report,
+                         options.keep_timeline);
     if (passed != Failure::none) return passed;
     if (!close_output(output)) return Failure::writing_output;
     print_pass_report(report, estimate, probe.format, tool);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "common/frame_walk.h"
+#include "common/timeline.h"
 
 namespace lenfit {
 
@@ -52,16 +52,30 @@ bool write_unit(SpanWriter& writer, const std::uint8_t* data, std::size_t size) 
     return add_span(writer, data, size);
 }
 
-bool copy_unit(FrameSchedule& schedule, SpanWriter& writer, const Unit& unit) {
+// Writes the next unit of the timeline as the schedule says.
+bool copy_unit(FrameSchedule& schedule, SpanWriter& writer, const std::uint8_t* data, std::size_t size) {
     switch (schedule_frame(schedule, ++schedule.units_read)) {
         case FrameFate::twice:
-            return write_unit(writer, unit.data, unit.bytes) && write_unit(writer, unit.data, unit.bytes);
+            return write_unit(writer, data, size) && write_unit(writer, data, size);
         case FrameFate::once:
-            return write_unit(writer, unit.data, unit.bytes);
+            return write_unit(writer, data, size);
         case FrameFate::dropped:
             break;
     }
     return true;
+}
+
+// The silent units in a region's place, each scheduled as any unit is. They are
+// written before the next region's unit takes the place of theirs.
+Failure fill_damage(FrameSchedule& schedule, SpanWriter& writer, const Damage& damage) {
+    if (damage.silent_units == 0) return Failure::none;
+    if (damage.silent_unit.empty()) return Failure::no_silent_unit;
+    for (std::uint64_t unit = 0; unit < damage.silent_units; ++unit) {
+        if (!copy_unit(schedule, writer, damage.silent_unit.data(), damage.silent_unit.size())) {
+            return Failure::writing_output;
+        }
+    }
+    return write_gathered(writer) ? Failure::none : Failure::writing_output;
 }
 
 bool write_silence(SpanWriter& writer, const OutputStart& start) {
@@ -95,26 +109,30 @@ FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t unit_number) {
 
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
                          const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
-                         DamageReport report_damage, PassReport& report) {
+                         DamageReport report_damage, PassReport& report, bool keep_timeline) {
     FrameSchedule& schedule = report.schedule;
     schedule = start_schedule(estimate);
     SpanWriter writer;
     writer.output = &output;
     writer.units_to_leave_out = start.units_left_out;
     if (!write_silence(writer, start)) return Failure::writing_output;
-    FrameWalk walk = start_walk(format, syntax, estimate.file_bytes);
+    Timeline timeline = start_timeline(format, syntax, estimate.file_bytes, keep_timeline);
     Unit unit;
+    Damage damage;
     for (;;) {
-        const WalkStep step = next_unit(walk, unit);
-        if (step == WalkStep::end) break;
-        if (step == WalkStep::needs_bytes) {
+        const TimelineStep step = next_step(timeline, unit, damage);
+        if (step == TimelineStep::end) break;
+        if (step == TimelineStep::needs_bytes) {
             // The spans point into the buffer that reading on refills.
             if (!write_gathered(writer)) return Failure::writing_output;
-            if (!read_on(input, walk)) return Failure::reading_input;
-            continue;
+            if (!read_on(input, timeline)) return Failure::reading_input;
+        } else if (step == TimelineStep::damage) {
+            report_damage(schedule.units_read + 1);
+            const Failure filled = fill_damage(schedule, writer, damage);
+            if (filled != Failure::none) return filled;
+        } else if (!copy_unit(schedule, writer, unit.data, unit.bytes)) {
+            return Failure::writing_output;
         }
-        if (unit.damaged_bytes > 0) report_damage(schedule.units_read + 1);
-        if (!copy_unit(schedule, writer, unit)) return Failure::writing_output;
     }
     report.units_written = writer.units_written;
     return write_gathered(writer) ? Failure::none : Failure::writing_output;

@@ -37,13 +37,15 @@ struct PassReport {
     std::uint64_t units_written = 0;  // silent ones included, left-out ones not
 };
 
-// Told the number of a unit before which the pass left damage out.
+// Told, for every place where damage is left out, the number in the timeline of the
+// first unit in its place: a silent one, or the unit after it.
 using DamageReport = void (*)(std::uint64_t unit_number);
 
-// Writes the start, then copies the stream's units to the output as the schedule says,
-// telling report_damage of every place where damage is left out.
+// Writes the start, then copies the stream's timeline to the output as the schedule
+// says (with keep_timeline, silent units in the place of damage), telling report_damage
+// of every place where damage is left out.
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
                          const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
-                         DamageReport report_damage, PassReport& report);
+                         DamageReport report_damage, PassReport& report, bool keep_timeline = false);
 
 }  // namespace lenfit

@@ -77,6 +77,11 @@ std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, s
 }
 
 // Layer II frames carry no check over the whole frame, and each is a unit of its own.
+bool layer2_same_shape(const std::uint8_t* h, const std::uint8_t* other) {
+    // The four header bytes but the padding bit.
+    return h[0] == other[0] && h[1] == other[1] && (h[2] | 0x02u) == (other[2] | 0x02u) && h[3] == other[3];
+}
+
 const FrameSyntax layer2_frame_syntax = {
     .window_bytes = layer2_window_bytes,
     .sync_byte = 0xFF,
@@ -88,6 +93,8 @@ const FrameSyntax layer2_frame_syntax = {
     .is_long_frame = layer2_long_frame,
     .continues_unit = nullptr,
     .max_unit_frames = 1,
+    .same_shape = layer2_same_shape,
+    .silent_unit = layer2_silent_unit,
 };
 
 std::uint32_t id3v2_tag_length(const std::uint8_t* bytes, std::size_t n) {
@@ -145,7 +152,6 @@ const FormatTool mp2_tool = {
     .syntax = &layer2_frame_syntax,
     .tag_bytes = id3v2_tag_length,
     .probe = probe_layer2_stream,
-    .silent_unit = layer2_silent_unit,
     .reports_padding = true,
 };
 

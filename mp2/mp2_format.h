@@ -29,6 +29,8 @@ bool layer2_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset
 // bitrate_index 15 and the reserved sampling_frequency 3.
 std::uint32_t layer2_frame_bytes(const std::uint8_t* h);
 std::uint32_t layer2_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
+// Whether two headers are alike in all four bytes but the padding bit.
+bool layer2_same_shape(const std::uint8_t* h, const std::uint8_t* other);
 extern const FrameSyntax layer2_frame_syntax;
 // Length of the ID3v2 tag that the n bytes begin with, its footer included; 0 when
 // they begin with none.

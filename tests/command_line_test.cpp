@@ -33,13 +33,24 @@ TEST(CommandLine, AcceptsTargetOutputAndInputWithEitherOptionMark) {
 
 TEST(CommandLine, RejectsBadArgumentCountsAndLetters) {
     EXPECT_FALSE(parse({}).accepted);
-    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f", "g", "h"}).accepted);
-    EXPECT_TRUE(parse({"-r", "25:24", "-d", "-80", "-o", "out.ac3", "in.ac3"}).accepted);
+    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f", "g", "h", "i"}).accepted);
+    EXPECT_TRUE(parse({"-r", "25:24", "-d", "-80", "-k", "-o", "out.ac3", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-T", "90", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-x", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-"}).accepted);
     EXPECT_FALSE(parse({"/"}).accepted);
     EXPECT_FALSE(parse({"/x", "in.ac3"}).accepted);
+}
+
+TEST(CommandLine, KeepTheTimelineTakesNoValueAndMayBeRepeated) {
+    EXPECT_FALSE(parse({"in.ac3"}).options.keep_timeline);
+    for (const auto& arguments : std::vector<std::vector<const char*>>{
+             {"-k", "in.ac3"}, {"in.ac3", "/k"}, {"-k", "-k", "-t", "90", "in.ac3"}, {"-keep", "in.ac3"}}) {
+        const Parsed parsed = parse(arguments);
+        ASSERT_TRUE(parsed.accepted);
+        EXPECT_TRUE(parsed.options.keep_timeline);
+        EXPECT_EQ(parsed.options.input_path, "in.ac3");
+    }
 }
 
 TEST(CommandLine, OptionWithoutValueIsRejected) {
@@ -157,6 +168,8 @@ TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
                     {"2997/100:25", 29.97, 25},
                     {"24000/1001:25.", 24000.0 / 1001, 25},
                     {".5:1000", 0.5, 1000},
+                    {"0.001:1000", 0.001, 1000},
+                    {"1000:1/1000", 1000, 0.001},
                     {"23.975:25", 23.975, 25}};
     for (const auto& rate : accepted) {
         const Parsed parsed = parse({"-r", rate.text, "in.ac3"});
@@ -167,7 +180,8 @@ TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
     }
     for (const char* text : {"25", "25:", ":25", "25:24:23", "0:25", "25:0", "-25:24", "+25:24", "25e0:24",
                              "25 :24", "25: 24", " 25:24", "1001:25", "25/0:24", "/2:24", "2/:24", "2.5/1:24",
-                             "25,0:24", "nan:24", ""}) {
+                             "25,0:24", "nan:24", "", "1000:0.000000000000000000000000001", "0.0009:25",
+                             "25:1/1001"}) {
         EXPECT_FALSE(parse({"-r", text, "in.ac3"}).accepted) << "'" << text << "'";
     }
     EXPECT_FALSE(parse({"-r", "25:24", "-t", "90", "in.ac3"}).accepted);

@@ -105,7 +105,7 @@ lenfit::OutputStart output_start(std::size_t size, const lenfit::ProbeResult& pr
         start.units_left_out = units;
         return start;
     }
-    if (!tool.silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit)) return start;
+    if (!tool.syntax->silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit)) return start;
     // The silent unit has the first unit's length, is one unit of the stream by its own
     // headers, and passes the format's check.
     const std::vector<std::uint8_t>& silent = start.silent_unit;
