@@ -60,6 +60,8 @@ bool ac3_continues_unit(const std::uint8_t* h);
 // CRC-16 of the frame's bytes, as both CRC words of a frame are computed, going on from
 // the register value crc.
 std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n, std::uint16_t crc = 0);
+// The register that `count` zero bytes turn into crc.
+std::uint16_t ac3_crc16_before_zero_bytes(std::uint16_t crc, std::size_t count);
 // Whether the CRC over bytes 2 to length - 1 of a whole frame is 0, as it is for every
 // frame that arrived intact.
 bool ac3_frame_passes_crc(const std::uint8_t* frame, std::size_t length);

@@ -6,8 +6,6 @@
 // strategy D45, all deltas 0), bit allocation parameters, and csnroffst and fsnroffst 0,
 // which the bit allocation takes to mean that every bap is 0. The other blocks reuse
 // all of it.
-#include <array>
-#include <utility>
 
 #include "ac3/ac3_format.h"
 #include "common/bit_writer.h"
@@ -41,72 +39,14 @@ void put_exponents(BitWriter& w, unsigned channels, bool lfe) {
     }
 }
 
-// A linear map of the CRC register, as the images of its 16 bits.
-using CrcMap = std::array<std::uint16_t, 16>;
-
-std::uint16_t apply_map(const CrcMap& map, std::uint16_t value) {
-    std::uint16_t image = 0;
-    for (unsigned bit = 0; bit < 16; ++bit) {
-        if ((value >> bit) & 1u) image ^= map[bit];
-    }
-    return image;
-}
-
-// What `count` zero bytes do to the register: the map of one zero byte raised to that
-// power, by squaring, so that no frame's length of bytes is run through the CRC.
-CrcMap zero_bytes_map(std::size_t count) {
-    CrcMap power{};
-    CrcMap result{};
-    const std::uint8_t zero = 0;
-    for (unsigned bit = 0; bit < 16; ++bit) {
-        power[bit] = ac3_crc16(&zero, 1, static_cast<std::uint16_t>(1u << bit));
-        result[bit] = static_cast<std::uint16_t>(1u << bit);
-    }
-    for (; count > 0; count >>= 1) {
-        if (count & 1u) {
-            for (std::uint16_t& image : result) image = apply_map(power, image);
-        }
-        CrcMap squared{};
-        for (unsigned bit = 0; bit < 16; ++bit) squared[bit] = apply_map(power, power[bit]);
-        power = squared;
-    }
-    return result;
-}
-
 // Sets the 16-bit word at `at` so that the CRC of bytes begin to end comes out 0. The
-// CRC is linear in the word's bits: a bit's effect is its own CRC carried over the
-// bytes after the word, and the 16 equations are solved.
+// CRC is linear, and a word's own CRC is the word carried over two zero bytes; so the
+// word is the CRC of the bytes before it plus the register that end - at zero bytes
+// would carry into the CRC of the bytes after it.
 void set_crc_word(std::vector<std::uint8_t>& frame, std::size_t begin, std::size_t end, std::size_t at) {
-    frame[at] = 0;
-    frame[at + 1] = 0;
-    const unsigned base = ac3_crc16(frame.data() + begin, end - begin);
-    const CrcMap carried = zero_bytes_map(end - at - 2);
-    // Row r: which word bits flip CRC bit r (low 16 bits), and whether it must flip.
-    std::array<std::uint32_t, 16> rows{};
-    for (unsigned bit = 0; bit < 16; ++bit) {
-        const std::uint8_t word[2] = {static_cast<std::uint8_t>(1u << bit >> 8), static_cast<std::uint8_t>(1u << bit)};
-        const unsigned effect = apply_map(carried, ac3_crc16(word, 2));
-        for (unsigned r = 0; r < 16; ++r) {
-            if ((effect >> r) & 1u) rows[r] |= 1u << bit;
-        }
-    }
-    for (unsigned r = 0; r < 16; ++r) rows[r] |= ((base >> r) & 1u) << 16;
-    // Gauss-Jordan elimination over GF(2).
-    for (unsigned bit = 0, pivot = 0; bit < 16; ++bit) {
-        unsigned r = pivot;
-        while (r < 16 && !((rows[r] >> bit) & 1u)) ++r;
-        if (r == 16) continue;
-        std::swap(rows[r], rows[pivot]);
-        for (unsigned other = 0; other < 16; ++other) {
-            if (other != pivot && ((rows[other] >> bit) & 1u)) rows[other] ^= rows[pivot];
-        }
-        ++pivot;
-    }
-    unsigned word = 0;
-    for (unsigned r = 0; r < 16; ++r) {
-        const std::uint32_t coefficients = rows[r] & 0xFFFFu;
-        if (coefficients != 0 && ((rows[r] >> 16) & 1u)) word |= coefficients & (~coefficients + 1);
-    }
+    const std::uint16_t before = ac3_crc16(frame.data() + begin, at - begin);
+    const std::uint16_t after = ac3_crc16(frame.data() + at + 2, end - at - 2);
+    const unsigned word = before ^ ac3_crc16_before_zero_bytes(after, end - at);
     frame[at] = static_cast<std::uint8_t>(word >> 8);
     frame[at + 1] = static_cast<std::uint8_t>(word);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 
+#include "ac3/ac3_format.h"
 #include "stream_builder.h"
 #include "tool_runner.h"
 
@@ -148,6 +149,46 @@ TEST_F(Ac3Tool, ThirtyTwoKilohertzStream) {
 
 // Which command lines are bad is the parser's unit tests' matter; here, what the tool
 // answers to one.
+// -k: the damage line counts the silent units, the length counts them as frames, and
+// each place is reported by the number of its first silent unit (of the unit after it,
+// where none takes its place). A delay's silence still comes first.
+TEST_F(Ac3Tool, KeepTheTimelineCountsAndNumbersTheSilentUnits) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 20; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
+    frames[5][900] ^= 0x04;  // fails its CRC
+    Bytes file;
+    for (std::size_t i = 0; i < 20; ++i) {
+        if (i == 11) testkit::append(file, testkit::junk(40, 1));
+        if (i == 16) testkit::append(file, testkit::junk(1000, 2));
+        testkit::append(file, frames[i]);
+    }
+    testkit::write_file(in, file);
+    const std::string estimate = std::string(description_48k) +
+                                 "Found 0 leading and 0 trailing junk bytes.\n"
+                                 "Found 2832 damaged bytes in 3 place(s); 2 silent frame(s) take their place.\n"
+                                 "Original length of audio is 0.672 seconds, or 00:00:00.672, in 21 frames\n"
+                                 "Delay of 64 ms is 2 silent frame(s) at the start, or 64 ms.\n";
+    RunResult result = run({"-k", "-d", "64", in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, estimate);
+    result = run({"/k", "-d", "64", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, estimate +
+                              "Error in frame 6 detected.\n"
+                              "Error in frame 12 detected.\n"
+                              "Error in frame 17 detected.\n"
+                              "Inserted 0 frames, actual length now is 00:00:00.736 in 23 frames.\n");
+    Bytes silent;
+    ASSERT_TRUE(lenfit::ac3_silent_unit(frames[0].data(), frames[0].size(), silent));
+    Bytes expected = silent;
+    testkit::append(expected, silent);
+    for (std::size_t i = 0; i < 20; ++i) {
+        testkit::append(expected, i == 5 ? silent : frames[i]);
+        if (i == 15) testkit::append(expected, silent);
+    }
+    EXPECT_EQ(testkit::read_file(out), expected);
+}
+
 TEST_F(Ac3Tool, UsageTextOnABadCommandLine) {
     for (const auto& arguments : std::vector<std::vector<std::string>>{{}, {"-t", "nan", in}}) {
         const RunResult result = run(arguments);

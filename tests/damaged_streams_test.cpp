@@ -13,6 +13,8 @@
 #include <random>
 #include <string>
 
+#include "ac3/ac3_format.h"
+#include "mp2/mp2_format.h"
 #include "stream_builder.h"
 #include "target_factors.h"
 #include "tool_runner.h"
@@ -26,6 +28,8 @@ struct DamagedStream {
     bool ac3 = true;
     Bytes file;
     std::vector<Bytes> frames;  // the frames that survive, in order
+    // With -k: the units taken, and silent units in the place of each region of damage.
+    std::vector<Bytes> timeline;
     bool flipped_bits = false;  // kept frames a decoder conceals
     bool built = false;         // frames built byte by byte, with bodies no decoder takes
 };
@@ -59,11 +63,32 @@ struct Builder {
     Builder& kept(const Bytes& frame) {
         testkit::append(stream.file, frame);
         stream.frames.push_back(frame);
+        stream.timeline.push_back(frame);
         return *this;
     }
-    Builder& lost(const Bytes& bytes) {
+    // Bytes that do not survive; with -k, `silent_units` of the shape of `shape` take
+    // their place.
+    Builder& lost(const Bytes& bytes, std::size_t silent_units = 0, const Bytes& shape = {}) {
         testkit::append(stream.file, bytes);
+        stream.timeline.insert(stream.timeline.end(), silent_units, silent_unit_of(shape));
         return *this;
+    }
+    // A frame whose bits were flipped: kept, but with -k it fails its CRC and a silent
+    // unit of the shape of the frame before takes its place.
+    Builder& flipped(const Bytes& frame, const Bytes& frame_before) {
+        testkit::append(stream.file, frame);
+        stream.frames.push_back(frame);
+        stream.timeline.push_back(silent_unit_of(frame_before));
+        stream.flipped_bits = true;
+        return *this;
+    }
+    static Bytes silent_unit_of(const Bytes& shape) {
+        Bytes silent;
+        if (shape.empty()) return silent;
+        const bool ac3 = shape[0] == 0x0B;
+        EXPECT_TRUE(ac3 ? lenfit::ac3_silent_unit(shape.data(), shape.size(), silent)
+                        : lenfit::layer2_silent_unit(shape.data(), shape.size(), silent));
+        return silent;
     }
 };
 
@@ -104,12 +129,13 @@ std::vector<DamagedStream> damaged_streams() {
         streams.push_back(builder.stream);
     };
     Bytes damaged;
-    // The frames before `from`, the frames the hole damages, and the rest of the stream.
+    // The frames before `from`, the frames the hole damages, and the rest of the stream;
+    // with -k, `silent_units` of the shape of `shape` in the hole's place.
     const auto add_hole = [&](const char* name, const std::vector<Bytes>& frames, std::size_t from,
-                              std::size_t into, std::size_t count) {
+                              std::size_t into, std::size_t count, std::size_t silent_units, const Bytes& shape) {
         Builder builder;
         const std::size_t after = frames_with_hole(frames, from, into, count, damaged);
-        builder.frames(frames, 0, from).lost(damaged).frames(frames, after);
+        builder.frames(frames, 0, from).lost(damaged, silent_units, shape).frames(frames, after);
         add(name, builder);
     };
 
@@ -117,16 +143,23 @@ std::vector<DamagedStream> damaged_streams() {
     ac3_switches.frames(stereo48).frames(surround48).frames(stereo48);
     add("ac3_bitrate_and_channel_switches", ac3_switches);
 
-    add_hole("ac3_packets_lost_inside_a_frame", stereo48, 10, 200, 2 * 184);
-    add_hole("ac3_packets_lost_across_a_boundary", stereo48, 10, stereo48[10].size() - 100, 3 * 184);
-    add_hole("ac3_44k_packets_lost", stereo44, 20, 50, 4 * 184);
+    // A hole starts inside a frame whose header survived: silent units cover the rest
+    // of it (and of the frame after, where the hole runs into it), shaped after the
+    // frame before where its shape is the same.
+    add_hole("ac3_packets_lost_inside_a_frame", stereo48, 10, 200, 2 * 184, 1, stereo48[9]);
+    add_hole("ac3_packets_lost_across_a_boundary", stereo48, 10, stereo48[10].size() - 100, 3 * 184, 2, stereo48[9]);
+    // At 44.1 kHz the frame before may be of the other length.
+    add_hole("ac3_44k_packets_lost", stereo44, 20, 50, 4 * 184, 1,
+             stereo44[19][4] == stereo44[20][4] ? stereo44[19] : stereo44[20]);
 
     Builder ac3_44k_switch;
     ac3_44k_switch.frames(stereo44).frames(mono44).frames(stereo44, 0, 20);
     add("ac3_44k_bitrate_and_channel_switches", ac3_44k_switch);
 
     Builder ac3_splice;  // a frame cut short where the second stream was spliced in
-    ac3_splice.frames(stereo48, 0, 30).lost(Bytes(stereo48[30].begin(), stereo48[30].begin() + 300)).frames(surround48);
+    ac3_splice.frames(stereo48, 0, 30)
+        .lost(Bytes(stereo48[30].begin(), stereo48[30].begin() + 300), 1, stereo48[29])
+        .frames(surround48);
     add("ac3_splice_with_a_frame_cut_short", ac3_splice);
 
     Builder ac3_junk;
@@ -141,22 +174,27 @@ std::vector<DamagedStream> damaged_streams() {
     Builder ac3_flips;
     for (std::size_t i = 0; i < stereo48.size(); ++i) {
         Bytes frame = stereo48[i];
-        if (i % 7 == 3) frame[frame.size() / 2] ^= 0x20;
-        ac3_flips.kept(frame);
+        if (i % 7 != 3) {
+            ac3_flips.kept(frame);
+            continue;
+        }
+        frame[frame.size() / 2] ^= 0x20;
+        ac3_flips.flipped(frame, stereo48[i - 1]);
     }
-    ac3_flips.stream.flipped_bits = true;
     add("ac3_flipped_bits_inside_frames", ac3_flips);
 
     // Dolby Digital, then Dolby Digital Plus of the same rate and frame time at two
-    // bitrates and channel modes, with junk between its frames, then Dolby Digital.
+    // bitrates and channel modes, with junk between its frames (nearer one 384-byte
+    // unit than none), then Dolby Digital.
     Builder ac3_to_eac3;
-    ac3_to_eac3.frames(stereo48, 0, 30).frames(eac3_stereo, 0, 10).lost(noise(333, 4)).frames(eac3_stereo, 10);
+    ac3_to_eac3.frames(stereo48, 0, 30).frames(eac3_stereo, 0, 10).lost(noise(333, 4), 1, eac3_stereo[9]);
+    ac3_to_eac3.frames(eac3_stereo, 10);
     ac3_to_eac3.frames(eac3_surround).frames(stereo48, 30).lost(id3v1_tag());
     add("ac3_and_eac3_switches_with_junk", ac3_to_eac3);
 
-    add_hole("eac3_packets_lost_inside_a_frame", eac3_surround, 10, 200, 2 * 184);
+    add_hole("eac3_packets_lost_inside_a_frame", eac3_surround, 10, 200, 2 * 184, 1, eac3_surround[9]);
     add_hole("eac3_3_blocks_packets_lost_across_a_boundary", eac3_3_blocks, 4, eac3_3_blocks[4].size() - 100,
-             3 * 184);
+             3 * 184, 2, eac3_3_blocks[3]);
 
     // 7.1 as a decoder receives it: a 5.1 frame and dependent frames, one unit of the
     // timeline, built byte by byte (ffmpeg encodes no dependent substreams).
@@ -172,7 +210,7 @@ std::vector<DamagedStream> damaged_streams() {
         Bytes unit = testkit::surround_unit(false, i < 80 ? 2 : 0, i);
         if (i == 40) {
             unit.erase(unit.begin() + 1000, unit.begin() + 1000 + 184);  // lost in a dependent frame
-            eac3_units.lost(unit);
+            eac3_units.lost(unit, 1, testkit::surround_unit(false, 2, 39));
         } else if (i == 60) {
             // A dependent frame lost whole: the rest is a unit of its own, which decodes.
             eac3_units.kept(Bytes(unit.begin(), unit.end() - 512));
@@ -193,7 +231,7 @@ std::vector<DamagedStream> damaged_streams() {
     mp2_tags.lost(id3v2).frames(mp2_192).lost(id3v1_tag());
     add("mp2_id3v2_in_front_and_id3v1_after", mp2_tags);
 
-    add_hole("mp2_packets_lost_inside_a_frame", mp2_192, 20, 100, 2 * 184);
+    add_hole("mp2_packets_lost_inside_a_frame", mp2_192, 20, 100, 2 * 184, 1, mp2_192[19]);
 
     // Without a CRC over the frame, a frame whose tail and whose successor's header were
     // lost reads as whole: it is kept, and only the rest of its successor is lost.
@@ -206,7 +244,9 @@ std::vector<DamagedStream> damaged_streams() {
     add("mp2_packets_lost_across_a_boundary", mp2_across);
 
     Builder mp2_junk;
-    mp2_junk.frames(mp2_192, 0, 30).lost(noise(1000, 3)).frames(mp2_192, 30, 60).lost(id3v1_tag()).frames(mp2_192, 60);
+    // 1000 bytes of junk are nearer two 576-byte frames than one; a tag, none.
+    mp2_junk.frames(mp2_192, 0, 30).lost(noise(1000, 3), 2, mp2_192[29]).frames(mp2_192, 30, 60);
+    mp2_junk.lost(id3v1_tag()).frames(mp2_192, 60);
     add("mp2_junk_and_id3v1_between_frames", mp2_junk);
 
     Builder mp2_44k;
@@ -258,27 +298,36 @@ std::vector<DamagedStream> decodable_streams() {
     return streams;
 }
 
+// Without -k the frames that survive; with it, the timeline: those frames and silent
+// units in the place of the damage, scheduled alike.
 TEST_P(DamagedStreams, OnlySurvivingFramesAreWrittenWhole) {
     const DamagedStream& stream = GetParam();
     testkit::write_file(in, stream.file);
-    for (double factor : testkit::target_factors) {
-        SCOPED_TRACE(factor);
-        const testkit::RunResult result = testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out));
-        ASSERT_EQ(result.status, 0) << result.out;
-        EXPECT_NE(result.out.find(", in " + std::to_string(stream.frames.size()) + " frames\n"), std::string::npos)
-            << result.out;
-        const Bytes written = testkit::read_file(out);
-        if (factor == 0.0 || factor == 1.0) {
-            Bytes expected;
-            for (const Bytes& frame : stream.frames) testkit::append(expected, frame);
-            EXPECT_EQ(written, expected) << "unchanged: every surviving frame once";
-            continue;
+    for (const bool keep : {false, true}) {
+        const std::vector<Bytes>& units = keep ? stream.timeline : stream.frames;
+        for (double factor : testkit::target_factors) {
+            SCOPED_TRACE(std::string(keep ? "-k " : "") + std::to_string(factor));
+            std::vector<std::string> command = arguments(stream, factor, in, out);
+            if (keep) command.insert(command.begin(), "-k");
+            const testkit::RunResult result = testkit::run_checked(tool_for(stream), command);
+            ASSERT_EQ(result.status, 0) << result.out;
+            EXPECT_NE(result.out.find(", in " + std::to_string(units.size()) + " frames\n"), std::string::npos)
+                << result.out;
+            const Bytes written = testkit::read_file(out);
+            if (factor == 0.0 || (factor == 1.0 && !keep)) {
+                Bytes expected;
+                for (const Bytes& unit : units) testkit::append(expected, unit);
+                EXPECT_EQ(written, expected) << "unchanged: every unit once";
+                continue;
+            }
+            const auto output_frames = split(stream, written);
+            const auto changes = testkit::compare_frames(units, output_frames);
+            ASSERT_TRUE(changes.whole) << changes.problem;
+            EXPECT_NE(result.out.find(" in " + std::to_string(output_frames.size()) + " frames.\n"),
+                      std::string::npos);
+            // The targets are factors of the surviving frames' length.
+            EXPECT_NEAR(static_cast<double>(output_frames.size()), stream.frames.size() * factor, 1.0);
         }
-        const auto output_frames = split(stream, written);
-        const auto changes = testkit::compare_frames(stream.frames, output_frames);
-        ASSERT_TRUE(changes.whole) << changes.problem;
-        EXPECT_NE(result.out.find(" in " + std::to_string(output_frames.size()) + " frames.\n"), std::string::npos);
-        EXPECT_NEAR(static_cast<double>(output_frames.size()), stream.frames.size() * factor, 1.0);
     }
 }
 
@@ -286,16 +335,21 @@ TEST_P(DecodedStreams, EveryOutputDecodesWithoutAnError) {
     if (!testkit::have_ffmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const DamagedStream& stream = GetParam();
     testkit::write_file(in, stream.file);
-    for (double factor : testkit::target_factors) {
-        SCOPED_TRACE(factor);
-        ASSERT_EQ(testkit::run_checked(tool_for(stream), arguments(stream, factor, in, out)).status, 0);
-        const int errors = testkit::decoding_errors(out);
-        ASSERT_GE(errors, 0) << "ffmpeg failed on the output";
-        // A decoder may say a word about a frame whose bits were flipped and conceal it.
-        if (stream.flipped_bits) {
-            EXPECT_LE(errors, 2 * static_cast<int>(stream.frames.size() / 7 + 1));
-        } else {
-            EXPECT_EQ(errors, 0);
+    for (const bool keep : {false, true}) {
+        for (double factor : testkit::target_factors) {
+            SCOPED_TRACE(std::string(keep ? "-k " : "") + std::to_string(factor));
+            std::vector<std::string> command = arguments(stream, factor, in, out);
+            if (keep) command.insert(command.begin(), "-k");
+            ASSERT_EQ(testkit::run_checked(tool_for(stream), command).status, 0);
+            const int errors = testkit::decoding_errors(out);
+            ASSERT_GE(errors, 0) << "ffmpeg failed on the output";
+            // A decoder may say a word about a frame whose bits were flipped and conceal
+            // it; with -k no such frame is written.
+            if (stream.flipped_bits && !keep) {
+                EXPECT_LE(errors, 2 * static_cast<int>(stream.frames.size() / 7 + 1));
+            } else {
+                EXPECT_EQ(errors, 0);
+            }
         }
     }
 }

@@ -255,6 +255,20 @@ TEST(SilentUnits, FramesTooShortForSilenceAreRefused) {
         << result.out;
     // An advance needs no silence.
     EXPECT_EQ(testkit::run_checked(AC3LENFIT_PATH, {"-d", "-100", "-o", files.out, files.in}).status, 0);
+
+    // Nor can damage be filled: with -o the run ends after the estimate's lines, before
+    // any unit is written; without it the counts are printed.
+    Bytes damaged = stream;
+    damaged[100 * 32 + 20] ^= 0x01;
+    testkit::write_file(files.in, damaged);
+    const char* const damage_line = "Found 32 damaged bytes in 1 place(s); 1 silent frame(s) take their place.\n";
+    const RunResult counted = testkit::run_checked(AC3LENFIT_PATH, {"-k", files.in});
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_NE(counted.out.find(damage_line), std::string::npos) << counted.out;
+    const RunResult refused = testkit::run_checked(AC3LENFIT_PATH, {"-k", "-o", files.out, files.in});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, counted.out + "Silent frames of this stream's shape cannot be made.\n");
+    EXPECT_TRUE(testkit::read_file(files.out).empty());
 }
 
 TEST(SilentUnits, DualMonoAndEveryBlockCountHaveTheirFramesShape) {

@@ -2,13 +2,16 @@
 // length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is not
 // defined, Layer II when it is). The target length is chosen by the input's size.
 //
-// What every run must hold: each unit of the walk (a frame, or an E-AC-3 frame with
-// the substream frames that carry it on) starts with a header of the stream and has
-// the length its frames' headers give; a walk through blocks of a few units finds
-// the same units as the pass's; and the output is exactly those units, in order, each
-// written 0, 1 or 2 times as the schedule says (once each without a target), as many
-// as the pass reports, after K silent units of the first unit's shape (a delay) or
-// less the first K units written (an advance).
+// What every run must hold, with -k (one input in two) or without: each unit of the
+// walk (a frame, or an E-AC-3 frame with the substream frames that carry it on) starts
+// with a header of the stream and has the length its frames' headers give, and with
+// -k passes the format's check; every byte is leading junk, a unit, damage or trailing
+// junk; each silent unit in the place of damage is one whole unit of the stream that
+// passes the check; a timeline through blocks of a few units holds what the estimate
+// counted; and the output is exactly the timeline's units, in order, each written 0, 1
+// or 2 times as the schedule says (once each without a target), as many as the pass
+// reports, after K silent units of the first unit's shape (a delay) or less the first
+// K units written (an advance).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +23,7 @@
 #include "common/frame_walk.h"
 #include "common/probe.h"
 #include "common/scaling_pass.h"
+#include "common/timeline.h"
 #include "memory_file.h"
 #include "target_factors.h"
 #ifdef LENFIT_FUZZ_MP2
@@ -43,53 +47,82 @@ double target_factor(std::size_t size) {
     return pick < usual ? testkit::target_factors[pick] : extreme_factors[pick - usual];
 }
 
-struct Taken {
+// A unit of the timeline: bytes of the input, or of the silent units made.
+struct Piece {
+    bool silent;
     std::size_t offset;
     std::size_t length;
 };
 
-// The units of the walk, through blocks of one byte up to a few pages, so that a
-// unit and its neighbours often straddle two.
-std::vector<Taken> walk_units(const std::uint8_t* data, std::size_t size, const lenfit::StreamFormat& format) {
-    lenfit::InputFile input = testkit::memory_input(data, size);
-    lenfit::FrameWalk walk =
-        lenfit::start_walk(format, *tool.syntax, static_cast<std::int64_t>(size), 1 + size % 5 * 4096);
-    std::vector<Taken> units;
+// The timeline of the input: the units the walk takes and, where it is kept, the
+// silent units in the place of damage.
+struct Played {
+    std::vector<Piece> units;
+    std::vector<std::uint8_t> silent_bytes;  // each silent unit made, once
+    std::uint64_t silent_units = 0;
+    std::int64_t accounted = 0;  // bytes of units taken and of damage
+};
+
+// Whether bytes are one unit of the stream by their own headers, passing the format's
+// check where a kept timeline checks every unit.
+bool whole_unit(const std::uint8_t* bytes, std::size_t size, std::uint32_t stream_key, bool checked) {
+    if (lenfit::unit_bytes(bytes, size, *tool.syntax, stream_key) != size) return false;
+    return !checked || tool.syntax->unit_check == nullptr || tool.syntax->unit_check(bytes, size);
+}
+
+// The timeline, through blocks of one byte up to a few pages, so that a unit and its
+// neighbours often straddle two.
+Played play(const lenfit::InputFile& input, const std::uint8_t* data, std::size_t size,
+            const lenfit::StreamFormat& format, bool keep) {
+    lenfit::Timeline timeline =
+        lenfit::start_timeline(format, *tool.syntax, static_cast<std::int64_t>(size), keep, 1 + size % 5 * 4096);
+    Played played;
     std::size_t end = format.first_frame_offset;
     lenfit::Unit unit;
+    lenfit::Damage damage;
     for (;;) {
-        const lenfit::WalkStep step = lenfit::next_unit(walk, unit);
-        if (step == lenfit::WalkStep::end) break;
-        if (step == lenfit::WalkStep::needs_bytes) {
-            if (!lenfit::read_on(input, walk)) std::abort();
+        const lenfit::TimelineStep step = lenfit::next_step(timeline, unit, damage);
+        if (step == lenfit::TimelineStep::end) break;
+        if (step == lenfit::TimelineStep::needs_bytes) {
+            if (!lenfit::read_on(input, timeline)) std::abort();
+            continue;
+        }
+        if (step == lenfit::TimelineStep::damage) {
+            if (damage.bytes <= 0 || (!keep && damage.silent_units != 0)) std::abort();
+            played.accounted += damage.bytes;
+            played.silent_units += damage.silent_units;
+            if (damage.silent_units > 0 && !damage.silent_unit.empty()) {
+                const std::vector<std::uint8_t>& silent = damage.silent_unit;
+                if (!whole_unit(silent.data(), silent.size(), format.stream_key, true)) std::abort();
+                const Piece piece{true, played.silent_bytes.size(), silent.size()};
+                played.silent_bytes.insert(played.silent_bytes.end(), silent.begin(), silent.end());
+                played.units.insert(played.units.end(), damage.silent_units, piece);
+            }
             continue;
         }
         const auto offset = static_cast<std::size_t>(unit.offset);
         // In order, not overlapping, and measured by the unit's own headers.
         if (offset < end || offset + unit.bytes > size) std::abort();
         if (std::memcmp(unit.data, data + offset, unit.bytes) != 0) std::abort();
-        if (lenfit::unit_bytes(data + offset, size - offset, *tool.syntax, format.stream_key) != unit.bytes) {
-            std::abort();
-        }
-        units.push_back({offset, unit.bytes});
+        if (!whole_unit(data + offset, unit.bytes, format.stream_key, keep)) std::abort();
+        played.units.push_back({false, offset, unit.bytes});
+        played.accounted += unit.bytes;
         end = offset + unit.bytes;
     }
-    lenfit::close_input(input);
-    return units;
+    return played;
 }
 
 // What the pass must have written: every unit as the schedule decides.
-std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const std::vector<Taken>& units,
+std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const Played& played,
                                            const lenfit::LengthEstimate& estimate) {
     lenfit::FrameSchedule schedule = lenfit::start_schedule(estimate);
     std::vector<std::uint8_t> expected;
-    for (const Taken& unit : units) {
+    for (const Piece& unit : played.units) {
         const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, ++schedule.units_read);
         if (!estimate.has_target && fate != lenfit::FrameFate::once) std::abort();
         const int copies = fate == lenfit::FrameFate::once ? 1 : fate == lenfit::FrameFate::twice ? 2 : 0;
-        for (int copy = 0; copy < copies; ++copy) {
-            expected.insert(expected.end(), data + unit.offset, data + unit.offset + unit.length);
-        }
+        const std::uint8_t* bytes = (unit.silent ? played.silent_bytes.data() : data) + unit.offset;
+        for (int copy = 0; copy < copies; ++copy) expected.insert(expected.end(), bytes, bytes + unit.length);
     }
     return expected;
 }
@@ -110,10 +143,7 @@ lenfit::OutputStart output_start(std::size_t size, const lenfit::ProbeResult& pr
     // headers, and passes the format's check.
     const std::vector<std::uint8_t>& silent = start.silent_unit;
     if (silent.size() != probe.first_unit.size()) std::abort();
-    if (lenfit::unit_bytes(silent.data(), silent.size(), *tool.syntax, probe.format.stream_key) != silent.size()) {
-        std::abort();
-    }
-    if (tool.syntax->unit_check != nullptr && !tool.syntax->unit_check(silent.data(), silent.size())) std::abort();
+    if (!whole_unit(silent.data(), silent.size(), probe.format.stream_key, true)) std::abort();
     start.silent_units = units;
     return start;
 }
@@ -139,25 +169,37 @@ std::vector<std::uint8_t> started_output(const std::vector<std::uint8_t>& schedu
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     lenfit::InputFile input = testkit::memory_input(data, size);
     const lenfit::ProbeResult probe = lenfit::probe_input(input, tool);
+    // -k for one input in two, chosen by its size as the target is.
+    const bool keep = size / 3 % 2 == 1;
     lenfit::LengthEstimate estimate;
     // Shorter inputs end the run after the description, by design.
     const bool estimated = probe.failure == lenfit::Failure::none &&
                            lenfit::estimate_length(input, probe.format, *tool.syntax,
-                                                   lenfit::Target{0.0, target_factor(size), 1.0},
-                                                   estimate) == lenfit::Failure::none;
+                                                   lenfit::Target{0.0, target_factor(size), 1.0}, estimate,
+                                                   keep) == lenfit::Failure::none;
     if (!estimated) {
         if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
         lenfit::close_input(input);
         return 0;
     }
-    const std::vector<Taken> units = walk_units(data, size, probe.format);
-    if (estimate.frame_count != units.size()) std::abort();
+    const Played played = play(input, data, size, probe.format, keep);
+    // Every byte is leading junk, a unit, damage or trailing junk.
+    if (probe.format.first_frame_offset + played.accounted + estimate.trailing_junk != static_cast<std::int64_t>(size)) {
+        std::abort();
+    }
+    if (played.silent_units != estimate.walk.silent_units) std::abort();
+    if (estimate.walk.silent_unit_missing) {
+        // The run refuses before it writes anything.
+        lenfit::close_input(input);
+        return 0;
+    }
+    if (estimate.frame_count != played.units.size()) std::abort();
 
     lenfit::OutputFile output = testkit::memory_output();
     const lenfit::OutputStart start = output_start(size, probe);
     lenfit::PassReport report;
-    if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, ignore_damage, report) !=
-        lenfit::Failure::none) {
+    if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, ignore_damage, report,
+                                 keep) != lenfit::Failure::none) {
         std::abort();
     }
     const lenfit::FrameSchedule& schedule = report.schedule;
@@ -165,10 +207,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lenfit::close_input(input);
     lenfit::close_output(output);
 
-    if (schedule.units_read != units.size()) std::abort();
-    if (written != started_output(scheduled_output(data, units, estimate), start, probe.format.stream_key)) {
-        std::abort();
-    }
+    if (schedule.units_read != played.units.size()) std::abort();
+    if (written != started_output(scheduled_output(data, played, estimate), start, probe.format.stream_key)) std::abort();
     // The report's count: every unit written, each copy once.
     std::size_t copies = 0;
     for (std::size_t at = 0; at < written.size(); ++copies) {
