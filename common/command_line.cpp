@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace lenfit {
 
@@ -12,6 +13,8 @@ namespace {
 
 // A target this far away is a typing error, and beyond it frame counts lose precision.
 constexpr double max_target_magnitude = 1e15;
+// Edit lists' times lie below a billion seconds.
+constexpr double max_edit_seconds = 1e9;
 // A delay of a million seconds is no sync fix.
 constexpr double max_delay_magnitude = 1e9;
 // Frame rates lie between these, in frames per second.
@@ -112,6 +115,12 @@ bool read_delay(const char* text, double& delay_ms) {
     return std::isfinite(delay_ms) && std::fabs(delay_ms) < max_delay_magnitude;
 }
 
+// digits[.digits?] or .digits, the whole value: no sign, no exponent.
+bool is_unsigned_decimal(const std::string& value) {
+    return !value.empty() && value[0] != '+' && value[0] != '-' && decimal_length(value.c_str()) == value.size() &&
+           value.find_first_of("eE") == std::string::npos;
+}
+
 // Video frame rates written to three decimals stand for the NTSC rates N x 1000/1001.
 double exact_ntsc_rate(double rate) {
     for (const double n : {24.0, 30.0, 48.0, 60.0, 120.0}) {
@@ -137,10 +146,7 @@ bool read_frame_rate(const char* text, std::size_t length, double& rate) {
         if (!(d > 0.0)) return false;
         rate = std::strtod(numerator.c_str(), nullptr) / d;
     } else {
-        if (value[0] == '+' || value[0] == '-' || decimal_length(value.c_str()) != value.size() ||
-            value.find_first_of("eE") != std::string::npos) {
-            return false;
-        }
+        if (!is_unsigned_decimal(value)) return false;
         rate = exact_ntsc_rate(std::strtod(value.c_str(), nullptr));
     }
     return rate >= min_frame_rate && rate <= max_frame_rate;
@@ -152,6 +158,52 @@ bool read_rate_change(const char* text, RateChange& rate) {
     if (colon == nullptr || colon == text) return false;
     return read_frame_rate(text, static_cast<std::size_t>(colon - text), rate.from) &&
            read_frame_rate(colon + 1, std::strlen(colon + 1), rate.to);
+}
+
+// A time of an edit list: an unsigned decimal number of seconds or a clock time, the
+// whole of `length` characters at text, below max_edit_seconds.
+bool read_edit_time(const char* text, std::size_t length, double& seconds) {
+    const std::string value(text, length);
+    if (value.find(':') != std::string::npos) {
+        if (!read_clock_time(value.c_str(), seconds)) return false;
+    } else if (is_unsigned_decimal(value)) {
+        seconds = std::strtod(value.c_str(), nullptr);
+    } else {
+        return false;
+    }
+    return seconds < max_edit_seconds;
+}
+
+// Items separated by commas: A-B (a cut; B empty: to the end, the last item) or A+D
+// (D seconds of silence at A), in order on the values as typed, a cut's A below its B.
+bool read_edit_list(const char* text, EditList& list) {
+    list.clear();
+    double earliest = 0.0;  // where the next item may start: the last one's end
+    for (const char* item = text;;) {
+        const char* comma = std::strchr(item, ',');
+        const std::size_t length = comma != nullptr ? static_cast<std::size_t>(comma - item) : std::strlen(item);
+        const std::size_t mark = std::string(item, length).find_first_of("-+");
+        if (mark == std::string::npos) return false;
+        EditItem edit;
+        edit.cut = item[mark] == '-';
+        const char* rest = item + mark + 1;
+        const std::size_t rest_length = length - mark - 1;
+        if (!read_edit_time(item, mark, edit.at)) return false;
+        if (!edit.cut) {
+            if (!read_edit_time(rest, rest_length, edit.seconds)) return false;
+            edit.end = edit.at;
+        } else if (rest_length == 0) {
+            if (comma != nullptr) return false;  // a cut to the end is the last item
+            edit.end = std::numeric_limits<double>::infinity();
+        } else if (!read_edit_time(rest, rest_length, edit.end) || !(edit.at < edit.end)) {
+            return false;
+        }
+        if (edit.at < earliest) return false;
+        earliest = edit.end;
+        list.push_back(edit);
+        if (comma == nullptr) return true;
+        item = comma + 1;
+    }
 }
 
 // ---- how each option's value is read into the options
@@ -186,6 +238,13 @@ bool take_keep_timeline(const char*, RunOptions& options) {
     return true;
 }
 
+bool take_edit_list(const char* value, RunOptions& options) {
+    EditList list;
+    if (!read_edit_list(value, list)) return false;
+    options.edits = list;
+    return true;
+}
+
 struct OptionRow {
     char letter;
     const char* value_name;  // as the synopsis names the value; nullptr: the option takes none
@@ -208,6 +267,8 @@ constexpr OptionRow option_rows[] = {
      "negative."},
     {'k', nullptr, take_keep_timeline, 0,
      "          -k\t\tKeep the timeline: silent frames take the place of damaged ones."},
+    {'e', "editlist", take_edit_list, 0,
+     "          -e editlist\tCut from-to or put in at+seconds of silence, e.g. 10:00-12:30,30:00+2."},
 };
 constexpr char output_letter = 'o';
 

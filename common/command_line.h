@@ -1,9 +1,11 @@
 // The command line shared by the tools, one table of options:
-// [-t targetsec | -r from:to] [-d delayms] [-k] [-o outfile] infile.
+// [-t targetsec | -r from:to] [-d delayms] [-k] [-e editlist] [-o outfile] infile.
 #pragma once
 
 #include <optional>
 #include <string>
+
+#include "common/edit_list.h"
 
 namespace lenfit {
 
@@ -18,6 +20,7 @@ struct RunOptions {
     std::optional<RateChange> rate;        // -r: the target is the stream's length x from / to
     std::optional<double> delay_ms;        // -d: > 0 silence in front, < 0 units left out at the start
     bool keep_timeline = false;            // -k: silent units in the place of damage
+    std::optional<EditList> edits;         // -e: cuts and silences
     std::string output_path;               // empty: estimate only
     std::string input_path;
 };

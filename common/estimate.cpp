@@ -1,6 +1,5 @@
 #include "common/estimate.h"
 
-#include "common/timeline.h"
 
 namespace lenfit {
 
@@ -21,36 +20,43 @@ void count_damage(WalkSummary& summary, const Damage& damage) {
     summary.damaged_bytes += damage.bytes;
     ++summary.damaged_places;
     summary.silent_units += damage.silent_units;
-    if (damage.silent_units > 0 && damage.silent_unit.empty()) summary.silent_unit_missing = true;
+}
+
+void count_part(WalkSummary& summary, const Part& part) {
+    if (part.taken != nullptr) count_unit(summary, *part.taken);
+    if (part.data == nullptr) summary.silent_unit_missing = true;
+    if (part.written) ++summary.edited_units;
 }
 
 }  // namespace
 
 Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                         std::int64_t file_bytes, WalkSummary& summary, bool keep_timeline) {
-    Timeline timeline = start_timeline(format, syntax, file_bytes, keep_timeline);
+                         std::int64_t file_bytes, WalkSummary& summary, const Playback& playback) {
+    EditedStream stream = start_edited_stream(format, syntax, file_bytes, playback);
     summary = WalkSummary{};
-    Unit unit;
-    Damage damage;
+    summary.edited = playback.edited;
+    Part part;
     for (;;) {
-        switch (next_step(timeline, unit, damage)) {
-            case TimelineStep::unit:
-                count_unit(summary, unit);
+        switch (next_part(stream, part)) {
+            case PartKind::unit:
+                count_part(summary, part);
                 break;
-            case TimelineStep::damage:
-                count_damage(summary, damage);
+            case PartKind::damage:
+                count_damage(summary, *part.damage);
                 break;
-            case TimelineStep::needs_bytes:
-                if (!read_on(input, timeline)) return Failure::reading_input;
+            case PartKind::needs_bytes:
+                if (!read_on(input, stream)) return Failure::reading_input;
                 break;
-            case TimelineStep::end:
-                summary.end = timeline.walk.end_of_last_unit;
+            case PartKind::end:
+                summary.end = stream.timeline.walk.end_of_last_unit;
                 return Failure::none;
         }
     }
 }
 
 std::uint64_t timeline_units(const WalkSummary& walk) { return walk.units + walk.silent_units; }
+
+std::uint64_t edited_units(const WalkSummary& walk) { return walk.edited ? walk.edited_units : timeline_units(walk); }
 
 double target_length(const Target& target, double original_seconds) {
     if (target.rate_to == 0.0) return target.seconds;
@@ -69,30 +75,33 @@ LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummar
     estimate.trailing_junk = file_bytes - walk.end;
     // Every unit was walked: the count is exact.
     estimate.frame_count = timeline_units(walk);
-    estimate.frames_exact = static_cast<double>(estimate.frame_count);
     estimate.original_seconds = stream_seconds(walk, format);
+    // The schedule spreads its changes over the stream as the edits leave it.
+    estimate.frames_exact = static_cast<double>(edited_units(walk));
+    estimate.edited_seconds = estimate.frames_exact * format.frame_seconds;
 
-    estimate.has_target = target_seconds != 0.0;
+    // Where the edits leave nothing, there is nothing to fit.
+    estimate.has_target = target_seconds != 0.0 && (!walk.edited || edited_units(walk) > 0);
     if (!estimate.has_target) {
         estimate.interval = estimate.frames_exact;
         return estimate;
     }
-    estimate.frame_difference = (target_seconds - estimate.original_seconds) / format.frame_seconds;
+    estimate.frame_difference = (target_seconds - estimate.edited_seconds) / format.frame_seconds;
     estimate.frames_to_change = static_cast<std::int64_t>(estimate.frame_difference);
     estimate.interval = estimate.frames_exact / estimate.frame_difference;
     return estimate;
 }
 
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        const Target& target, LengthEstimate& estimate, bool keep_timeline) {
+                        const Target& target, LengthEstimate& estimate, const Playback& playback) {
     const std::int64_t file_bytes = input_file_size(input);
     if (file_bytes < 0) return Failure::size_unknown;
     if (file_bytes < static_cast<std::int64_t>(probe_buffer_size)) return Failure::reading_input;
     WalkSummary summary;
-    const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary, keep_timeline);
+    const Failure failure = summarize_stream(input, format, syntax, file_bytes, summary, playback);
     if (failure != Failure::none) return failure;
-    estimate = compute_length_estimate(file_bytes, summary, target_length(target, stream_seconds(summary, format)),
-                                       format);
+    const double edited_seconds = static_cast<double>(edited_units(summary)) * format.frame_seconds;
+    estimate = compute_length_estimate(file_bytes, summary, target_length(target, edited_seconds), format);
     return Failure::none;
 }
 

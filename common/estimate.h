@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/edited_stream.h"
 #include "common/failure.h"
 #include "common/file_io.h"
 #include "common/format.h"
@@ -18,7 +19,9 @@ struct WalkSummary {
     std::int64_t damaged_bytes = 0;   // bytes left out between units
     std::uint64_t damaged_places = 0;
     std::uint64_t silent_units = 0;   // in the place of the damage, when the timeline is kept
-    bool silent_unit_missing = false; // some region's shape cannot hold a silent unit
+    bool silent_unit_missing = false; // some silent unit's shape cannot hold one
+    bool edited = false;              // an edit list was given
+    std::uint64_t edited_units = 0;   // what the edits leave of the timeline, with what they put in
     std::int32_t lowest_bitrate_kbps = 0;
     std::int32_t highest_bitrate_kbps = 0;
     std::uint64_t long_units = 0;     // units whose first header announces the longer length
@@ -28,9 +31,10 @@ struct LengthEstimate {
     std::int64_t file_bytes = 0;
     std::int64_t trailing_junk = 0;
     WalkSummary walk;
-    double frames_exact = 0.0;
-    std::uint64_t frame_count = 0;
+    double frames_exact = 0.0;         // the units the schedule spreads its changes over
+    std::uint64_t frame_count = 0;     // the timeline's units
     double original_seconds = 0.0;
+    double edited_seconds = 0.0;       // of the stream as the edits leave it
     bool has_target = false;
     double frame_difference = 0.0;     // with a target: units to add (< 0: to drop)
     std::int64_t frames_to_change = 0; // frame_difference truncated
@@ -46,19 +50,21 @@ struct Target {
 };
 double target_length(const Target& target, double original_seconds);
 
-// Counts the units of the stream of a file of file_bytes, and with keep_timeline (-k)
-// the silent units that take the place of its damage.
+// Counts the units of the stream of a file of file_bytes, the silent units that take
+// the place of its damage (-k), and what the edits leave (-e).
 Failure summarize_stream(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                         std::int64_t file_bytes, WalkSummary& summary, bool keep_timeline = false);
+                         std::int64_t file_bytes, WalkSummary& summary, const Playback& playback = {});
 // Units of the stream's timeline: those taken, and silent ones.
 std::uint64_t timeline_units(const WalkSummary& walk);
+// Units of the stream as the edits leave it: the timeline's where there are none.
+std::uint64_t edited_units(const WalkSummary& walk);
 // Playing time of the units a walk counted.
 double stream_seconds(const WalkSummary& walk, const StreamFormat& format);
 LengthEstimate compute_length_estimate(std::int64_t file_bytes, const WalkSummary& walk,
                                        double target_seconds, const StreamFormat& format);
 // The input's size, a walk of its stream and the estimate from them.
 Failure estimate_length(const InputFile& input, const StreamFormat& format, const FrameSyntax& syntax,
-                        const Target& target, LengthEstimate& estimate, bool keep_timeline = false);
+                        const Target& target, LengthEstimate& estimate, const Playback& playback = {});
 // Whether the units mix the format's two lengths where its rate does not ask for it
 // (Layer II frames padded and unpadded at 48 and 32 kHz).
 bool padding_irregular(const WalkSummary& walk);

@@ -3,10 +3,12 @@
 // (the usage text aside), and every failure becomes its message and exit status here.
 #include "common/run.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "common/command_line.h"
 #include "common/duration.h"
@@ -66,6 +68,30 @@ Target target_of(const RunOptions& options) {
     return Target{options.target_seconds.value_or(0.0), 0.0, 0.0};
 }
 
+// One line per edit, as the stream's units place it, then the length the edits leave.
+void print_edits(const RunOptions& options, const LengthEstimate& estimate, const StreamFormat& format) {
+    if (!options.edits) return;
+    const double unit_seconds = format.frame_seconds;
+    const std::uint64_t units = estimate.frame_count;
+    const auto at = [&](std::uint64_t boundary) {
+        return format_duration(static_cast<double>(std::min(boundary, units)) * unit_seconds);
+    };
+    const std::vector<UnitEdit> edits = edits_in_units(*options.edits, unit_seconds);
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const UnitEdit& edit = edits[i];
+        if (edit.cut) {
+            const std::uint64_t left_out = std::min(edit.end, units) - std::min(edit.first, units);
+            std::printf("Cut from %s to %s leaves out %" PRIu64 " frame(s).\n", at(edit.first).c_str(),
+                        at(edit.end).c_str(), left_out);
+        } else {
+            std::printf("Silence of %g seconds at %s is %" PRIu64 " silent frame(s).\n", (*options.edits)[i].seconds,
+                        at(edit.first).c_str(), edit.silent_units);
+        }
+    }
+    std::printf("Edited length is %g seconds, or %s, in %" PRIu64 " frames.\n", estimate.edited_seconds,
+                format_duration(estimate.edited_seconds).c_str(), edited_units(estimate.walk));
+}
+
 void print_length_report(const LengthEstimate& estimate, const StreamFormat& format, const FormatTool& tool,
                          const RunOptions& options) {
     const WalkSummary& walk = estimate.walk;
@@ -86,8 +112,10 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
         std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
                     walk.highest_bitrate_kbps);
     }
-    if (options.rate) {
-        const double target = target_length(target_of(options), estimate.original_seconds);
+    print_edits(options, estimate, format);
+    // Where the edits leave nothing, there is nothing to fit.
+    if (options.rate && (!walk.edited || edited_units(walk) > 0)) {
+        const double target = target_length(target_of(options), estimate.edited_seconds);
         std::printf("Target length is %g seconds, or %s.\n", target, format_duration(target).c_str());
     }
     if (estimate.has_target) {
@@ -141,7 +169,8 @@ void print_pass_report(const PassReport& report, const LengthEstimate& estimate,
         std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_units);
     }
     const std::int64_t change = schedule.net_change;
-    if (estimate.interval > 0) {
+    // A run without a target inserts nothing, where the edits leave no unit too.
+    if (estimate.interval > 0 || (estimate.walk.edited && !estimate.has_target)) {
         std::printf("Inserted %" PRId64 " frames, ", change);
     } else {
         std::printf("Removed %" PRId64 " frames, ", -change);
@@ -165,15 +194,21 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     std::fputs(probe.description.c_str(), stdout);
     if (probe.failure != Failure::none) return probe.failure;
 
+    Playback playback;
+    playback.keep_timeline = options.keep_timeline;
+    if (options.edits) {
+        playback.edited = true;
+        playback.edits = edits_in_units(*options.edits, probe.format.frame_seconds);
+    }
     LengthEstimate estimate;
     const Failure estimated =
-        estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate, options.keep_timeline);
+        estimate_length(input, probe.format, *tool.syntax, target_of(options), estimate, playback);
     if (estimated != Failure::none) return estimated;
     print_length_report(estimate, probe.format, tool, options);
     const double delay_ms = options.delay_ms.value_or(0.0);
     print_delay(delay_ms, probe.format);
     if (options.output_path.empty()) return Failure::none;
-    // Nothing is written when some region of damage cannot be filled.
+    // Nothing is written when some silent unit cannot be made.
     if (estimate.walk.silent_unit_missing) return Failure::no_silent_unit;
 
     OutputStart start;
@@ -182,7 +217,7 @@ Failure fit_stream(const RunOptions& options, const InputFile& input, OutputFile
     PassReport report;
     const Failure passed =
         run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, print_damaged_unit, report,
-                         options.keep_timeline);
+                         playback);
     if (passed != Failure::none) return passed;
     if (!close_output(output)) return Failure::writing_output;
     print_pass_report(report, estimate, probe.format, tool);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "common/timeline.h"
+#include "common/edited_stream.h"
 
 namespace lenfit {
 
@@ -65,17 +65,14 @@ bool copy_unit(FrameSchedule& schedule, SpanWriter& writer, const std::uint8_t* 
     return true;
 }
 
-// The silent units in a region's place, each scheduled as any unit is. They are
-// written before the next region's unit takes the place of theirs.
-Failure fill_damage(FrameSchedule& schedule, SpanWriter& writer, const Damage& damage) {
-    if (damage.silent_units == 0) return Failure::none;
-    if (damage.silent_unit.empty()) return Failure::no_silent_unit;
-    for (std::uint64_t unit = 0; unit < damage.silent_units; ++unit) {
-        if (!copy_unit(schedule, writer, damage.silent_unit.data(), damage.silent_unit.size())) {
-            return Failure::writing_output;
-        }
-    }
-    return write_gathered(writer) ? Failure::none : Failure::writing_output;
+// Writes a part of the stream as the schedule says. Silent units are written at once,
+// as the next part may put another in their place.
+Failure write_part(FrameSchedule& schedule, SpanWriter& writer, const Part& part) {
+    if (!part.written) return Failure::none;
+    if (part.data == nullptr) return Failure::no_silent_unit;
+    if (!copy_unit(schedule, writer, part.data, part.bytes)) return Failure::writing_output;
+    if (part.taken == nullptr && !write_gathered(writer)) return Failure::writing_output;
+    return Failure::none;
 }
 
 bool write_silence(SpanWriter& writer, const OutputStart& start) {
@@ -109,29 +106,28 @@ FrameFate schedule_frame(FrameSchedule& schedule, std::uint64_t unit_number) {
 
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
                          const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
-                         DamageReport report_damage, PassReport& report, bool keep_timeline) {
+                         DamageReport report_damage, PassReport& report, const Playback& playback) {
     FrameSchedule& schedule = report.schedule;
     schedule = start_schedule(estimate);
     SpanWriter writer;
     writer.output = &output;
     writer.units_to_leave_out = start.units_left_out;
     if (!write_silence(writer, start)) return Failure::writing_output;
-    Timeline timeline = start_timeline(format, syntax, estimate.file_bytes, keep_timeline);
-    Unit unit;
-    Damage damage;
+    EditedStream stream =
+        start_edited_stream(format, syntax, estimate.file_bytes, playback, timeline_units(estimate.walk));
+    Part part;
     for (;;) {
-        const TimelineStep step = next_step(timeline, unit, damage);
-        if (step == TimelineStep::end) break;
-        if (step == TimelineStep::needs_bytes) {
+        const PartKind kind = next_part(stream, part);
+        if (kind == PartKind::end) break;
+        if (kind == PartKind::needs_bytes) {
             // The spans point into the buffer that reading on refills.
             if (!write_gathered(writer)) return Failure::writing_output;
-            if (!read_on(input, timeline)) return Failure::reading_input;
-        } else if (step == TimelineStep::damage) {
-            report_damage(schedule.units_read + 1);
-            const Failure filled = fill_damage(schedule, writer, damage);
-            if (filled != Failure::none) return filled;
-        } else if (!copy_unit(schedule, writer, unit.data, unit.bytes)) {
-            return Failure::writing_output;
+            if (!read_on(input, stream)) return Failure::reading_input;
+        } else if (kind == PartKind::damage) {
+            report_damage(part.timeline_number);
+        } else {
+            const Failure written = write_part(schedule, writer, part);
+            if (written != Failure::none) return written;
         }
     }
     report.units_written = writer.units_written;

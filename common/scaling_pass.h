@@ -41,11 +41,12 @@ struct PassReport {
 // first unit in its place: a silent one, or the unit after it.
 using DamageReport = void (*)(std::uint64_t unit_number);
 
-// Writes the start, then copies the stream's timeline to the output as the schedule
-// says (with keep_timeline, silent units in the place of damage), telling report_damage
-// of every place where damage is left out.
+// Writes the start, then copies the stream as it is played (with -k silent units in
+// the place of damage, with -e less what is cut and with the silence put in) to the
+// output as the schedule says, telling report_damage of every place where damage is
+// left out.
 Failure run_scaling_pass(const InputFile& input, const OutputFile& output, const StreamFormat& format,
                          const FrameSyntax& syntax, const LengthEstimate& estimate, const OutputStart& start,
-                         DamageReport report_damage, PassReport& report, bool keep_timeline = false);
+                         DamageReport report_damage, PassReport& report, const Playback& playback = {});
 
 }  // namespace lenfit

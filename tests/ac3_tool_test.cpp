@@ -19,7 +19,7 @@ const char* const description_48k =
     "Each frame is 1792 bytes, sampling freq is 48 kHz, and bitrate is 448 kbps.\n";
 
 const char* const usage_text =
-    "Usage: ac3lenfit [-t targetsec | -r from:to] [-d delayms] [-k] [-o outfile] infile\n"
+    "Usage: ac3lenfit [-t targetsec | -r from:to] [-d delayms] [-k] [-e editlist] [-o outfile] infile\n"
     "ac3lenfit: Scale ac3 audio to given number of seconds with duplicated or dropped frames.\n"
     "          Outputs estimates for infile if -o option is not given\n"
     "          -t targetsec\tScale audio to targetsec number of seconds.\n"
@@ -28,7 +28,8 @@ const char* const usage_text =
     "          -r from:to\tScale audio for a change of frame rate, from and to in frames per second.\n"
     "          -d delayms\tDelay audio by delayms milliseconds with silent frames at the start, or advance it "
     "if negative.\n"
-    "          -k\t\tKeep the timeline: silent frames take the place of damaged ones.\n";
+    "          -k\t\tKeep the timeline: silent frames take the place of damaged ones.\n"
+    "          -e editlist\tCut from-to or put in at+seconds of silence, e.g. 10:00-12:30,30:00+2.\n";
 
 Ac3Header at44k(unsigned frmsizecod) {
     Ac3Header header;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 #include "common/command_line.h"
@@ -33,8 +34,8 @@ TEST(CommandLine, AcceptsTargetOutputAndInputWithEitherOptionMark) {
 
 TEST(CommandLine, RejectsBadArgumentCountsAndLetters) {
     EXPECT_FALSE(parse({}).accepted);
-    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f", "g", "h", "i"}).accepted);
-    EXPECT_TRUE(parse({"-r", "25:24", "-d", "-80", "-k", "-o", "out.ac3", "in.ac3"}).accepted);
+    EXPECT_FALSE(parse({"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k"}).accepted);
+    EXPECT_TRUE(parse({"-r", "25:24", "-d", "-80", "-k", "-e", "1-2", "-o", "out.ac3", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-T", "90", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-x", "in.ac3"}).accepted);
     EXPECT_FALSE(parse({"-"}).accepted);
@@ -190,6 +191,40 @@ TEST(CommandLine, RateChangesAreTwoRatesAndNeverComeWithATarget) {
     ASSERT_TRUE(last.options.rate);
     EXPECT_EQ(last.options.rate->from, 24.0);
     EXPECT_FALSE(parse({"-r", "x", "-r", "24:25", "in.ac3"}).accepted);
+}
+
+TEST(CommandLine, EditListsAreCutsAndSilencesInOrder) {
+    const Parsed parsed = parse({"/e", ".5+0:01.5,10:00-12:30,30:00+2,30:00-45:00.25,1:02:03.5-", "in.ac3"});
+    ASSERT_TRUE(parsed.accepted);
+    ASSERT_TRUE(parsed.options.edits);
+    const lenfit::EditList& edits = *parsed.options.edits;
+    ASSERT_EQ(edits.size(), 5u);
+    EXPECT_FALSE(edits[0].cut);
+    EXPECT_EQ(edits[0].at, 0.5);
+    EXPECT_EQ(edits[0].seconds, 1.5);
+    EXPECT_TRUE(edits[1].cut);
+    EXPECT_EQ(edits[1].at, 600.0);
+    EXPECT_EQ(edits[1].end, 750.0);
+    EXPECT_FALSE(edits[2].cut);
+    EXPECT_EQ(edits[2].at, 1800.0);
+    EXPECT_EQ(edits[3].at, 1800.0);  // an insertion's end is its start
+    EXPECT_EQ(edits[3].end, 2700.25);
+    EXPECT_EQ(edits[4].at, 3723.5);
+    EXPECT_TRUE(std::isinf(edits[4].end));
+    EXPECT_TRUE(parse({"-e", "12.+3", "in.ac3"}).accepted);
+    EXPECT_TRUE(parse({"-e", "0+999999999.9", "in.ac3"}).accepted);
+
+    for (const char* text : {"", ",", "1-2,", ",1-2", "1 -2", "1-2 ", "-1-2", "1--2", "1-+2", "2-1", "1-1",
+                             "1-,2-3", "1e3-2e3", "+1+2", "1-2,1.5-3", "1+2,0.5+1", "1:2:3:4-5", "1-1000000000",
+                             "0x10-20", "1,2", "1-2-3", "1+", "+1", "1-2,3+", "nan-5", "inf-", "1:-2", "1-2;3-4"}) {
+        EXPECT_FALSE(parse({"-e", text, "in.ac3"}).accepted) << "'" << text << "'";
+    }
+    // The last one counts; a bad one anywhere is a bad command line.
+    const Parsed last = parse({"-e", "1-2", "-e", "5+1", "in.ac3"});
+    ASSERT_TRUE(last.accepted);
+    ASSERT_EQ(last.options.edits->size(), 1u);
+    EXPECT_FALSE(last.options.edits->front().cut);
+    EXPECT_FALSE(parse({"-e", "2-1", "-e", "5+1", "in.ac3"}).accepted);
 }
 
 }  // namespace

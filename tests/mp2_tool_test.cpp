@@ -60,7 +60,7 @@ TEST_F(Mp2Tool, EstimateOnlyAndTheUsageText) {
     const RunResult usage = run({});
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(usage.out.substr(0, usage.out.find('\n', usage.out.find('\n') + 1) + 1),
-              "Usage: mp2lenfit [-t targetsec | -r from:to] [-d delayms] [-k] [-o outfile] infile\n"
+              "Usage: mp2lenfit [-t targetsec | -r from:to] [-d delayms] [-k] [-e editlist] [-o outfile] infile\n"
               "mp2lenfit: Scale mp2 audio to given number of seconds with duplicated or dropped frames.\n");
 }
 

@@ -195,7 +195,8 @@ TEST(Timeline, ThePassWritesSilentUnitsInTheDamagesPlaceAndSchedulesThem) {
     const lenfit::ProbeResult probe = lenfit::probe_ac3_stream(file.data(), lenfit::probe_buffer_size, 0);
     lenfit::InputFile input = testkit::memory_input(file);
     lenfit::LengthEstimate estimate;
-    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {0.0, 1.25, 1.0}, estimate, true),
+    const lenfit::Playback keep{true, false, {}};
+    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {0.0, 1.25, 1.0}, estimate, keep),
               lenfit::Failure::none);
     EXPECT_EQ(estimate.frame_count, 40u);
     EXPECT_EQ(estimate.walk.units, 39u);
@@ -206,7 +207,7 @@ TEST(Timeline, ThePassWritesSilentUnitsInTheDamagesPlaceAndSchedulesThem) {
     lenfit::PassReport report;
     reported.clear();
     ASSERT_EQ(lenfit::run_scaling_pass(input, output, probe.format, lenfit::ac3_frame_syntax, estimate, start, note,
-                                       report, true),
+                                       report, keep),
               lenfit::Failure::none);
     // The schedule numbers the silent unit (11) as any other, less the first two
     // written.

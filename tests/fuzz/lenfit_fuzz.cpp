@@ -176,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool estimated = probe.failure == lenfit::Failure::none &&
                            lenfit::estimate_length(input, probe.format, *tool.syntax,
                                                    lenfit::Target{0.0, target_factor(size), 1.0}, estimate,
-                                                   keep) == lenfit::Failure::none;
+                                                   lenfit::Playback{keep, false, {}}) == lenfit::Failure::none;
     if (!estimated) {
         if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
         lenfit::close_input(input);
@@ -199,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const lenfit::OutputStart start = output_start(size, probe);
     lenfit::PassReport report;
     if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, ignore_damage, report,
-                                 keep) != lenfit::Failure::none) {
+                                 lenfit::Playback{keep, false, {}}) != lenfit::Failure::none) {
         std::abort();
     }
     const lenfit::FrameSchedule& schedule = report.schedule;

@@ -1,0 +1,147 @@
+// Edit lists (-e): which units a cut leaves out and where silence goes in, of which
+// unit's shape, on the timeline -k keeps; the reports; and what is left when every unit
+// is cut.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "ac3/ac3_format.h"
+#include "common/estimate.h"
+#include "common/scaling_pass.h"
+#include "memory_file.h"
+#include "stream_builder.h"
+#include "tool_runner.h"
+
+namespace {
+
+using testkit::Ac3Header;
+using testkit::Bytes;
+using testkit::RunResult;
+
+Bytes silent(const Bytes& shape) {
+    Bytes unit;
+    EXPECT_TRUE(lenfit::ac3_silent_unit(shape.data(), shape.size(), unit));
+    return unit;
+}
+
+std::vector<std::uint64_t> reported;
+void note(std::uint64_t unit_number) { reported.push_back(unit_number); }
+
+TEST(EditedStream, CutsAndSilencesFallOnTheTimelineAndTakeTheShapeBeforeThem) {
+    // Units 0 to 11 of 3/2 at 448 kbit/s, 12 to 39 of 2/0 at 192 kbit/s, 32 ms each;
+    // unit 10 fails its CRC, and -k puts a silent unit of unit 9's shape in its place.
+    Ac3Header stereo;
+    stereo.acmod = 2;
+    stereo.frmsizecod = 20;
+    std::vector<Bytes> units;
+    Bytes file;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        Bytes frame = testkit::ac3_frame(i < 12 ? Ac3Header{} : stereo, i);
+        units.push_back(frame);
+        if (i == 10) frame[300] ^= 0x08;
+        testkit::append(file, frame);
+    }
+    const lenfit::ProbeResult probe = lenfit::probe_ac3_stream(file.data(), lenfit::probe_buffer_size, 0);
+    ASSERT_EQ(probe.failure, lenfit::Failure::none);
+    // 2 units of silence before unit 0; units 5 to 7 cut; 1 unit after unit 11; units
+    // 20 to 24 cut; 1 unit past the end, after unit 39.
+    const lenfit::EditList list = {{false, 0.0, 0.0, 0.064},
+                                   {true, 0.16, 0.256, 0.0},
+                                   {false, 0.384, 0.384, 0.032},
+                                   {true, 0.64, 0.8, 0.0},
+                                   {false, 5.0, 5.0, 0.032}};
+    const lenfit::Playback playback{true, true, lenfit::edits_in_units(list, probe.format.frame_seconds)};
+    lenfit::InputFile input = testkit::memory_input(file);
+    lenfit::LengthEstimate estimate;
+    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {}, estimate, playback),
+              lenfit::Failure::none);
+    EXPECT_EQ(estimate.frame_count, 40u);
+    EXPECT_EQ(lenfit::edited_units(estimate.walk), 36u);
+    lenfit::OutputFile output = testkit::memory_output();
+    lenfit::PassReport report;
+    reported.clear();
+    ASSERT_EQ(lenfit::run_scaling_pass(input, output, probe.format, lenfit::ac3_frame_syntax, estimate, {}, note,
+                                       report, playback),
+              lenfit::Failure::none);
+    Bytes expected = silent(units[0]);
+    testkit::append(expected, silent(units[0]));
+    for (std::size_t i = 0; i < 40; ++i) {
+        if ((i >= 5 && i < 8) || (i >= 20 && i < 25)) continue;
+        testkit::append(expected, i == 10 ? silent(units[9]) : units[i]);
+        if (i == 11 || i == 39) testkit::append(expected, silent(units[i]));
+    }
+    EXPECT_EQ(testkit::written_bytes(output), expected);
+    // Damage keeps the number it has without edits.
+    EXPECT_EQ(reported, std::vector<std::uint64_t>{11});
+    EXPECT_EQ(report.units_written, 36u);
+    lenfit::close_input(input);
+    lenfit::close_output(output);
+}
+
+class EditList : public ::testing::Test, protected testkit::ToolTest {
+protected:
+    EditList() : ToolTest(AC3LENFIT_PATH) {}
+};
+
+const char* const description =
+    "Audio type is AC-3, version 8, main audio service, 5.1 channel(s) mode 3/2.\n"
+    "Each frame is 1792 bytes, sampling freq is 48 kHz, and bitrate is 448 kbps.\n"
+    "Found 0 leading and 0 trailing junk bytes.\n"
+    "Original length of audio is 3.2 seconds, or 00:00:03.200, in 100 frames\n";
+
+TEST_F(EditList, EachItemIsReportedAndTheFitIsOfTheEditedLength) {
+    const Bytes stream = testkit::ac3_frames(100, Ac3Header{});
+    testkit::write_file(in, stream);
+    const RunResult result = run({"-e", "1-2.1,2.5+0.1,3-", "-r", "25:24", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string(description) +
+                              "Cut from 00:00:00.992 to 00:00:02.112 leaves out 35 frame(s).\n"
+                              "Silence of 0.1 seconds at 00:00:02.496 is 3 silent frame(s).\n"
+                              "Cut from 00:00:03.008 to 00:00:03.200 leaves out 6 frame(s).\n"
+                              "Edited length is 1.984 seconds, or 00:00:01.984, in 62 frames.\n"
+                              "Target length is 2.06667 seconds, or 00:00:02.067.\n"
+                              "Approximately 2 frames need to be inserted.\n"
+                              "Inserted 2 frames, actual length now is 00:00:02.048 in 64 frames.\n");
+    const auto written = testkit::split_ac3_units(testkit::read_file(out));
+    ASSERT_EQ(written.size(), 64u);
+    // The units left, with the silence in place, two of them written twice.
+    const auto input_units = testkit::split_ac3_units(stream);
+    std::vector<Bytes> edited(input_units.begin(), input_units.begin() + 31);
+    edited.insert(edited.end(), input_units.begin() + 66, input_units.begin() + 78);
+    edited.insert(edited.end(), 3, silent(input_units[77]));
+    edited.insert(edited.end(), input_units.begin() + 78, input_units.begin() + 94);
+    const auto changes = testkit::compare_frames(edited, written);
+    ASSERT_TRUE(changes.whole) << changes.problem;
+}
+
+TEST_F(EditList, WhatIsLeftWhenEverythingIsCutIsTheDelaysSilence) {
+    testkit::write_file(in, testkit::ac3_frames(100, Ac3Header{}));
+    const RunResult result = run({"-e", "0-", "-t", "5", "-d", "64", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, std::string(description) +
+                              "Cut from 00:00:00.000 to 00:00:03.200 leaves out 100 frame(s).\n"
+                              "Edited length is 0 seconds, or 00:00:00.000, in 0 frames.\n"
+                              "Delay of 64 ms is 2 silent frame(s) at the start, or 64 ms.\n"
+                              "Inserted 0 frames, actual length now is 00:00:00.064 in 2 frames.\n");
+    EXPECT_EQ(testkit::split_ac3_units(testkit::read_file(out)).size(), 2u);
+}
+
+TEST_F(EditList, SilenceOfAShapeTooShortIsRefusedBeforeAnythingIsWritten) {
+    testkit::Eac3Header tiny;  // 5.1 frames of 32 bytes cannot hold silence
+    tiny.frame_bytes = 32;
+    Bytes stream;
+    for (std::uint32_t i = 0; i < 400; ++i) testkit::append(stream, testkit::eac3_frame(tiny, i));
+    testkit::write_file(in, stream);
+    const RunResult counted = run({"-e", "1+1", in});
+    EXPECT_EQ(counted.status, 0);
+    EXPECT_NE(counted.out.find("Silence of 1 seconds at 00:00:00.992 is 31 silent frame(s).\n"), std::string::npos)
+        << counted.out;
+    const RunResult refused = run({"-e", "1+1", "-o", out, in});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, counted.out + "Silent frames of this stream's shape cannot be made.\n");
+    EXPECT_TRUE(testkit::read_file(out).empty());
+    // A cut needs no silence.
+    EXPECT_EQ(run({"-e", "1-2", "-o", out, in}).status, 0);
+}
+
+}  // namespace
