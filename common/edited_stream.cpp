@@ -104,9 +104,14 @@ PartKind next_part(EditedStream& stream, Part& part) {
             continue;
         }
         if (stream.damage_units_left > 0) {
-            --stream.damage_units_left;
             const std::vector<std::uint8_t>& silent = stream.damage.silent_unit;
-            return give_timeline_unit(stream, part, silent.empty() ? nullptr : silent.data(), silent.size(), nullptr);
+            const std::uint8_t* data = silent.empty() ? nullptr : silent.data();
+            if (stream.timeline_units == 0 && insertion_here(stream)) {
+                start_insertion(stream, data, silent.size());
+                continue;
+            }
+            --stream.damage_units_left;
+            return give_timeline_unit(stream, part, data, silent.size(), nullptr);
         }
         if (stream.timeline_ended) {
             // Silence put in past the end of the timeline.

@@ -2,16 +2,17 @@
 // length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is not
 // defined, Layer II when it is). The target length is chosen by the input's size.
 //
-// What every run must hold, with -k (one input in two) or without: each unit of the
-// walk (a frame, or an E-AC-3 frame with the substream frames that carry it on) starts
-// with a header of the stream and has the length its frames' headers give, and with
-// -k passes the format's check; every byte is leading junk, a unit, damage or trailing
-// junk; each silent unit in the place of damage is one whole unit of the stream that
-// passes the check; a timeline through blocks of a few units holds what the estimate
-// counted; and the output is exactly the timeline's units, in order, each written 0, 1
-// or 2 times as the schedule says (once each without a target), as many as the pass
-// reports, after K silent units of the first unit's shape (a delay) or less the first
-// K units written (an advance).
+// What every run must hold, with or without -k (one input in two) and an edit list
+// (two in three): each unit of the walk (a frame, or an E-AC-3 frame with the
+// substream frames that carry it on) starts with a header of the stream and has the
+// length its frames' headers give, and with -k passes the format's check; every byte
+// is leading junk, a unit, damage or trailing junk; each silent unit in the place of
+// damage is one whole unit of the stream that passes the check; a timeline through
+// blocks of a few units holds what the estimate counted; the edits leave of it what an
+// account of the timeline on its own says; and the output is exactly those units, in
+// order, each written 0, 1 or 2 times as the schedule says (once each without a
+// target), as many as the pass reports, after K silent units of the first unit's shape
+// (a delay) or less the first K units written (an advance).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -61,6 +62,7 @@ struct Played {
     std::vector<std::uint8_t> silent_bytes;  // each silent unit made, once
     std::uint64_t silent_units = 0;
     std::int64_t accounted = 0;  // bytes of units taken and of damage
+    bool missing = false;        // a silent unit that cannot be made in its shape
 };
 
 // Whether bytes are one unit of the stream by their own headers, passing the format's
@@ -91,13 +93,12 @@ Played play(const lenfit::InputFile& input, const std::uint8_t* data, std::size_
             if (damage.bytes <= 0 || (!keep && damage.silent_units != 0)) std::abort();
             played.accounted += damage.bytes;
             played.silent_units += damage.silent_units;
-            if (damage.silent_units > 0 && !damage.silent_unit.empty()) {
-                const std::vector<std::uint8_t>& silent = damage.silent_unit;
-                if (!whole_unit(silent.data(), silent.size(), format.stream_key, true)) std::abort();
-                const Piece piece{true, played.silent_bytes.size(), silent.size()};
-                played.silent_bytes.insert(played.silent_bytes.end(), silent.begin(), silent.end());
-                played.units.insert(played.units.end(), damage.silent_units, piece);
-            }
+            const std::vector<std::uint8_t>& silent = damage.silent_unit;
+            if (damage.silent_units > 0 && silent.empty()) played.missing = true;
+            if (!silent.empty() && !whole_unit(silent.data(), silent.size(), format.stream_key, true)) std::abort();
+            const Piece piece{true, played.silent_bytes.size(), silent.size()};
+            played.silent_bytes.insert(played.silent_bytes.end(), silent.begin(), silent.end());
+            played.units.insert(played.units.end(), damage.silent_units, piece);
             continue;
         }
         const auto offset = static_cast<std::size_t>(unit.offset);
@@ -112,6 +113,55 @@ Played play(const lenfit::InputFile& input, const std::uint8_t* data, std::size_
     return played;
 }
 
+// An edit list, chosen by the input's size: none for one input in three; otherwise
+// silence at a boundary near the start, a cut after it (to the end for one in four),
+// and silence past the end.
+std::vector<lenfit::UnitEdit> edits_for(std::size_t size) {
+    if (size % 3 == 0) return {};
+    const std::uint64_t at = size / 5 % 6;
+    const std::uint64_t from = at + size / 11 % 4;
+    const bool to_end = size % 4 == 1;
+    std::vector<lenfit::UnitEdit> edits = {{false, at, at, size / 7 % 3},
+                                           {true, from, to_end ? lenfit::stream_end : from + size / 13 % 20, 0}};
+    if (!to_end) edits.push_back({false, 1000000, 1000000, 1});
+    return edits;
+}
+
+const std::uint8_t* piece_bytes(const std::uint8_t* data, const Played& played, const Piece& piece) {
+    return (piece.silent ? played.silent_bytes.data() : data) + piece.offset;
+}
+
+// The timeline as the edits leave it, worked out on its own: each insertion's silence
+// at its boundary (at most the end) in the shape of the unit before it (before the
+// first unit, of that one), and every unit no cut covers.
+Played edited(const std::uint8_t* data, const Played& timeline, const std::vector<lenfit::UnitEdit>& edits) {
+    Played result = timeline;
+    result.units.clear();
+    const std::uint64_t count = timeline.units.size();
+    const auto boundary = [count](std::uint64_t units) { return std::min(units, count); };
+    for (std::uint64_t t = 0; t <= count; ++t) {
+        for (const lenfit::UnitEdit& edit : edits) {
+            if (edit.cut || boundary(edit.first) != t || edit.silent_units == 0) continue;
+            std::vector<std::uint8_t> silent;
+            const Piece* shape = count == 0 ? nullptr : &timeline.units[t == 0 ? 0 : t - 1];
+            if (shape == nullptr ||
+                !tool.syntax->silent_unit(piece_bytes(data, timeline, *shape), shape->length, silent)) {
+                result.missing = true;
+                continue;
+            }
+            const Piece piece{true, result.silent_bytes.size(), silent.size()};
+            result.silent_bytes.insert(result.silent_bytes.end(), silent.begin(), silent.end());
+            result.units.insert(result.units.end(), edit.silent_units, piece);
+        }
+        if (t == count) break;
+        const bool cut = std::any_of(edits.begin(), edits.end(), [&](const lenfit::UnitEdit& edit) {
+            return edit.cut && boundary(edit.first) <= t && t < boundary(edit.end);
+        });
+        if (!cut) result.units.push_back(timeline.units[t]);
+    }
+    return result;
+}
+
 // What the pass must have written: every unit as the schedule decides.
 std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const Played& played,
                                            const lenfit::LengthEstimate& estimate) {
@@ -121,7 +171,7 @@ std::vector<std::uint8_t> scheduled_output(const std::uint8_t* data, const Playe
         const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, ++schedule.units_read);
         if (!estimate.has_target && fate != lenfit::FrameFate::once) std::abort();
         const int copies = fate == lenfit::FrameFate::once ? 1 : fate == lenfit::FrameFate::twice ? 2 : 0;
-        const std::uint8_t* bytes = (unit.silent ? played.silent_bytes.data() : data) + unit.offset;
+        const std::uint8_t* bytes = piece_bytes(data, played, unit);
         for (int copy = 0; copy < copies; ++copy) expected.insert(expected.end(), bytes, bytes + unit.length);
     }
     return expected;
@@ -169,37 +219,43 @@ std::vector<std::uint8_t> started_output(const std::vector<std::uint8_t>& schedu
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     lenfit::InputFile input = testkit::memory_input(data, size);
     const lenfit::ProbeResult probe = lenfit::probe_input(input, tool);
-    // -k for one input in two, chosen by its size as the target is.
+    // -k for one input in two, and the edits, chosen by its size as the target is.
     const bool keep = size / 3 % 2 == 1;
+    const std::vector<lenfit::UnitEdit> edits = edits_for(size);
+    const lenfit::Playback playback{keep, !edits.empty(), edits};
     lenfit::LengthEstimate estimate;
     // Shorter inputs end the run after the description, by design.
     const bool estimated = probe.failure == lenfit::Failure::none &&
                            lenfit::estimate_length(input, probe.format, *tool.syntax,
                                                    lenfit::Target{0.0, target_factor(size), 1.0}, estimate,
-                                                   lenfit::Playback{keep, false, {}}) == lenfit::Failure::none;
+                                                   playback) == lenfit::Failure::none;
     if (!estimated) {
         if (probe.failure == lenfit::Failure::none && size >= lenfit::probe_buffer_size) std::abort();
         lenfit::close_input(input);
         return 0;
     }
-    const Played played = play(input, data, size, probe.format, keep);
+    const Played timeline = play(input, data, size, probe.format, keep);
     // Every byte is leading junk, a unit, damage or trailing junk.
-    if (probe.format.first_frame_offset + played.accounted + estimate.trailing_junk != static_cast<std::int64_t>(size)) {
+    if (probe.format.first_frame_offset + timeline.accounted + estimate.trailing_junk !=
+        static_cast<std::int64_t>(size)) {
         std::abort();
     }
-    if (played.silent_units != estimate.walk.silent_units) std::abort();
-    if (estimate.walk.silent_unit_missing) {
+    if (timeline.silent_units != estimate.walk.silent_units) std::abort();
+    if (estimate.frame_count != timeline.units.size()) std::abort();
+    const Played played = edited(data, timeline, edits);
+    if (played.missing != estimate.walk.silent_unit_missing) std::abort();
+    if (played.missing) {
         // The run refuses before it writes anything.
         lenfit::close_input(input);
         return 0;
     }
-    if (estimate.frame_count != played.units.size()) std::abort();
+    if (lenfit::edited_units(estimate.walk) != played.units.size()) std::abort();
 
     lenfit::OutputFile output = testkit::memory_output();
     const lenfit::OutputStart start = output_start(size, probe);
     lenfit::PassReport report;
     if (lenfit::run_scaling_pass(input, output, probe.format, *tool.syntax, estimate, start, ignore_damage, report,
-                                 lenfit::Playback{keep, false, {}}) != lenfit::Failure::none) {
+                                 playback) != lenfit::Failure::none) {
         std::abort();
     }
     const lenfit::FrameSchedule& schedule = report.schedule;
