@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# examples/cut_track.sh against a video edit: a 30-second film at 25 frames per second
+# (AC-3) and at 24000/1001 (MP2) keeps two ranges of its frames; ffmpeg cuts the video
+# with the same ranges through its select filter, the script cuts the track, and the
+# two muxed must play equally long, to within one audio frame, and decode cleanly.
+#   cut_track_test.sh SOURCE_DIR BUILD_DIR     (exit 77: skipped, no ffmpeg)
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+if ! command -v ffmpeg >/dev/null || ! command -v ffprobe >/dev/null; then
+  echo "SKIP: ffmpeg and ffprobe are not installed"
+  exit 77
+fi
+export PATH="$build_dir:$PATH"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Seconds a stream of the file plays: from its first packet's start to its last's end.
+seconds() {  # seconds FILE a|v
+  ffprobe -v error -select_streams "$2:0" -show_entries packet=pts_time,duration_time -of csv=p=0 "$1" |
+    awk -F, 'NR == 1 { first = $1 } { last = $1 + $2 } END { printf "%.6f", last - first }'
+}
+
+trims=50-249,400-699
+for case in "ac3 25 0.032" "mp2 24000/1001 0.024"; do
+  read -r format rate frame <<<"$case"
+  ffmpeg -nostdin -v error -y -f lavfi -i "testsrc=size=160x120:rate=$rate:duration=30" -c:v mpeg4 "$work/film.mp4"
+  ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=48000:duration=30 -c:a "$format" \
+    -b:a 192k "$work/track.$format"
+  ffmpeg -nostdin -v error -y -i "$work/film.mp4" \
+    -vf "select='between(n,50,249)+between(n,400,699)',setpts=N/FRAME_RATE/TB" -c:v mpeg4 "$work/cut.mp4"
+  sh "$source_dir/examples/cut_track.sh" "$rate" "$trims" "$work/track.$format" "$work/cut.$format" \
+    >"$work/report" || fail "$format: the script failed: $(cat "$work/report")"
+  grep -q '^Edited length is ' "$work/report" || fail "$format: no edited length in the report"
+  ffmpeg -nostdin -v error -y -i "$work/cut.mp4" -i "$work/cut.$format" -map 0:v -map 1:a -c copy "$work/muxed.mp4"
+  video=$(seconds "$work/muxed.mp4" v)
+  audio=$(seconds "$work/muxed.mp4" a)
+  awk -v v="$video" -v a="$audio" -v f="$frame" 'BEGIN { d = v - a; exit !(d <= f && -d <= f) }' ||
+    fail "$format at $rate: video plays $video s, audio $audio s"
+  errors=$(ffmpeg -nostdin -v error -i "$work/muxed.mp4" -f null - 2>&1 | wc -l)
+  [ "$errors" -eq 0 ] || fail "$format: ffmpeg printed $errors error lines decoding the result"
+done
+
+[ "$failures" -eq 0 ] && echo "cut track against a video edit: all checks passed"
+exit $((failures > 0))
