@@ -5,23 +5,7 @@
 # two muxed must play equally long, to within one audio frame, and decode cleanly.
 #   cut_track_test.sh SOURCE_DIR BUILD_DIR     (exit 77: skipped, no ffmpeg)
 set -euo pipefail
-source_dir=$1
-build_dir=$2
-if ! command -v ffmpeg >/dev/null || ! command -v ffprobe >/dev/null; then
-  echo "SKIP: ffmpeg and ffprobe are not installed"
-  exit 77
-fi
-export PATH="$build_dir:$PATH"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# Seconds a stream of the file plays: from its first packet's start to its last's end.
-seconds() {  # seconds FILE a|v
-  ffprobe -v error -select_streams "$2:0" -show_entries packet=pts_time,duration_time -of csv=p=0 "$1" |
-    awk -F, 'NR == 1 { first = $1 } { last = $1 + $2 } END { printf "%.6f", last - first }'
-}
+source "$(dirname "$0")/ffmpeg_test_setup.sh"
 
 trims=50-249,400-699
 for case in "ac3 25 0.032" "mp2 24000/1001 0.024"; do
@@ -35,8 +19,8 @@ for case in "ac3 25 0.032" "mp2 24000/1001 0.024"; do
     >"$work/report" || fail "$format: the script failed: $(cat "$work/report")"
   grep -q '^Edited length is ' "$work/report" || fail "$format: no edited length in the report"
   ffmpeg -nostdin -v error -y -i "$work/cut.mp4" -i "$work/cut.$format" -map 0:v -map 1:a -c copy "$work/muxed.mp4"
-  video=$(seconds "$work/muxed.mp4" v)
-  audio=$(seconds "$work/muxed.mp4" a)
+  video=$(stream_seconds "$work/muxed.mp4" v)
+  audio=$(stream_seconds "$work/muxed.mp4" a)
   awk -v v="$video" -v a="$audio" -v f="$frame" 'BEGIN { d = v - a; exit !(d <= f && -d <= f) }' ||
     fail "$format at $rate: video plays $video s, audio $audio s"
   errors=$(ffmpeg -nostdin -v error -i "$work/muxed.mp4" -f null - 2>&1 | wc -l)

@@ -4,18 +4,8 @@
 # the fitted length to within one frame and decode without an error, both ways.
 #   recipe_test.sh SOURCE_DIR BUILD_DIR     (exit 77: skipped, no ffmpeg)
 set -euo pipefail
-source_dir=$1
-build_dir=$2
-if ! command -v ffmpeg >/dev/null || ! command -v ffprobe >/dev/null; then
-  echo "SKIP: ffmpeg and ffprobe are not installed"
-  exit 77
-fi
-export PATH="$build_dir:$PATH"
+source "$(dirname "$0")/ffmpeg_test_setup.sh"
 script="$source_dir/examples/refit_track.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # The README shows the script's lines after `set -eu`, its commands; none may drift.
 shown=0
@@ -26,18 +16,13 @@ while IFS= read -r line; do
 done < <(sed '1,/^set -eu$/d' "$script")
 [ "$shown" -ge 10 ] || fail "the script has $shown command lines after set -eu; the check expects its whole body"
 
-# Seconds of audio in a file: from the first packet's start to the last one's end.
-audio_seconds() {
-  ffprobe -v error -select_streams a:0 -show_entries packet=pts_time,duration_time -of csv=p=0 "$1" |
-    awk -F, 'NR == 1 { first = $1 } { last = $1 + $2 } END { printf "%.6f", last - first }'
-}
 # The length the tool reports having written: frames times one frame's playing time.
 fitted_seconds() {
   sed -n 's/.* in \([0-9]*\) frames\.$/\1/p' "$1" | awk -v frame="$2" '{ printf "%.6f", $1 * frame }'
 }
 check() {  # check NAME FILE REPORT FRAME_SECONDS
   local got want
-  got=$(audio_seconds "$2")
+  got=$(stream_seconds "$2" a)
   want=$(fitted_seconds "$3" "$4")
   awk -v g="$got" -v w="$want" -v f="$4" 'BEGIN { d = g - w; exit !(d <= f && -d <= f) }' ||
     fail "$1: audio plays $got s, the tool wrote $want s"
