@@ -88,8 +88,8 @@ struct FrameWalk {
 enum class WalkStep {
     unit,         // a unit was taken
     needs_bytes,  // call read_on, then step again
-    // Units that failed their check ran up to the last unit's end or past it: the unit
-    // says how many bytes of damage that leaves after the last unit taken (a walk that
+    // Units that failed their check lie after the last unit taken: damage up to the end
+    // of the last of them, whose bytes the unit's damaged_bytes gives (a walk that
     // keeps the timeline; once, before the end).
     damage_at_end,
     end,          // the file holds no more units

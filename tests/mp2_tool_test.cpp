@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "mp2/mp2_format.h"
 #include "stream_builder.h"
 #include "tool_runner.h"
 
@@ -221,6 +222,30 @@ TEST_F(Mp2Tool, ADamagedFrameIsReportedAndLeftOut) {
         << result.out;
     Bytes expected(stream.begin(), stream.begin() + 417 * 6);
     expected.insert(expected.end(), stream.begin() + 417 * 7, stream.end());
+    EXPECT_EQ(testkit::read_file(out), expected);
+}
+
+// With -k a silent frame takes the damaged frame's place, padded as the frame before
+// it is; the padded count stays that of the frames taken.
+TEST_F(Mp2Tool, KeptDamageCountsOnlyTakenFramesAsPadded) {
+    std::vector<Bytes> frames;
+    for (std::uint32_t i = 0; i < 40; ++i) frames.push_back(testkit::mp2_frame(at44k(i == 5 ? 1 : 0), i));
+    frames[6][0] = 0x30;  // frame 7's sync
+    Bytes file;
+    for (const Bytes& frame : frames) testkit::append(file, frame);
+    testkit::write_file(in, file);
+    const RunResult result = run({"-k", "-o", out, in});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.out.find("Found 417 damaged bytes in 1 place(s); 1 silent frame(s) take their place.\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("Error in frame 7 detected.\n1 original frames are padded.\n"), std::string::npos)
+        << result.out;
+    Bytes silent;
+    ASSERT_TRUE(lenfit::layer2_silent_unit(frames[5].data(), frames[5].size(), silent));
+    EXPECT_EQ(silent.size(), 418u);
+    Bytes expected;
+    for (std::size_t i = 0; i < 40; ++i) testkit::append(expected, i == 6 ? silent : frames[i]);
     EXPECT_EQ(testkit::read_file(out), expected);
 }
 
