@@ -52,15 +52,16 @@ constexpr std::size_t ac3_window_bytes = max_unit_frames * longest_frame_bytes +
 
 // CRC-16 with the generator x^16 + x^15 + x^2 + 1, most significant bit first (ATSC
 // A/52, section 7.10.1). Entry [k][v]: the register after the byte v followed by k zero
-// bytes, from 0, so that four bytes are taken at a time.
-constexpr std::array<std::array<std::uint16_t, 256>, 4> crc16_tables = [] {
-    std::array<std::array<std::uint16_t, 256>, 4> tables{};
+// bytes, from 0, so that eight bytes are taken at a time.
+constexpr std::size_t crc16_step_bytes = 8;
+constexpr std::array<std::array<std::uint16_t, 256>, crc16_step_bytes> crc16_tables = [] {
+    std::array<std::array<std::uint16_t, 256>, crc16_step_bytes> tables{};
     for (unsigned byte = 0; byte < 256; ++byte) {
         unsigned crc = byte << 8;
         for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000u) ? (crc << 1) ^ 0x8005u : crc << 1;
         tables[0][byte] = static_cast<std::uint16_t>(crc);
     }
-    for (unsigned k = 1; k < 4; ++k) {
+    for (unsigned k = 1; k < crc16_step_bytes; ++k) {
         for (unsigned byte = 0; byte < 256; ++byte) {
             const unsigned crc = tables[k - 1][byte];
             tables[k][byte] = static_cast<std::uint16_t>((crc << 8) ^ tables[0][crc >> 8]);
@@ -172,12 +173,13 @@ bool ac3_continues_unit(const std::uint8_t* h) {
 
 LENFIT_UNTRACED std::uint16_t ac3_crc16(const std::uint8_t* bytes, std::size_t n, std::uint16_t crc) {
     const auto& t = crc16_tables;
-    // Four bytes at a time: the register is linear in the bytes, and the register's
+    // Eight bytes at a time: the register is linear in the bytes, and the register's
     // 16 bits act as if they were added to the first two.
     const std::uint8_t* end = bytes + n;
-    for (const std::uint8_t* last = bytes + n / 4 * 4; bytes != last; bytes += 4) {
+    for (const std::uint8_t* last = bytes + n / 8 * 8; bytes != last; bytes += 8) {
         const unsigned first = crc ^ (static_cast<unsigned>(bytes[0]) << 8 | bytes[1]);
-        crc = static_cast<std::uint16_t>(t[3][first >> 8] ^ t[2][first & 0xFFu] ^ t[1][bytes[2]] ^ t[0][bytes[3]]);
+        crc = static_cast<std::uint16_t>(t[7][first >> 8] ^ t[6][first & 0xFFu] ^ t[5][bytes[2]] ^ t[4][bytes[3]] ^
+                                         t[3][bytes[4]] ^ t[2][bytes[5]] ^ t[1][bytes[6]] ^ t[0][bytes[7]]);
     }
     for (; bytes != end; ++bytes) crc = static_cast<std::uint16_t>((crc << 8) ^ t[0][((crc >> 8) ^ *bytes) & 0xFFu]);
     return crc;
