@@ -9,6 +9,9 @@ EditedStream start_edited_stream(const StreamFormat& format, const FrameSyntax& 
     EditedStream stream;
     stream.timeline = start_timeline(format, syntax, file_bytes, playback.keep_timeline, block_bytes);
     stream.edits = playback.edits;
+    for (std::size_t i = 0; i < stream.edits.size(); ++i) {
+        if (!stream.edits[i].cut) stream.insertions_end = i + 1;
+    }
     stream.stream_units = stream_units;
     return stream;
 }
@@ -41,10 +44,7 @@ bool insertion_here(EditedStream& stream) {
 }
 
 // Whether an edit still to come puts silence in.
-bool insertion_to_come(const EditedStream& stream) {
-    return std::any_of(stream.edits.begin() + static_cast<long>(stream.next_edit), stream.edits.end(),
-                       [](const UnitEdit& edit) { return !edit.cut; });
-}
+bool insertion_to_come(const EditedStream& stream) { return stream.next_edit < stream.insertions_end; }
 
 // Starts the silence of the insertion at the position, in the shape of the unit given.
 void start_insertion(EditedStream& stream, const std::uint8_t* shape, std::size_t bytes) {

@@ -47,6 +47,7 @@ struct EditedStream {
     Timeline timeline;
     std::vector<UnitEdit> edits;
     std::size_t next_edit = 0;            // the first edit not yet behind the timeline's position
+    std::size_t insertions_end = 0;       // just past the last edit that puts silence in
     std::uint64_t timeline_units = 0;     // timeline units given so far
     std::uint64_t stream_units = stream_end;  // the timeline's units, where known: edits past them end there
     Unit unit;
