@@ -1,7 +1,6 @@
-// The stream as a run plays it: the units the walk takes and, when the timeline is kept
-// (-k), silent units in the place of each region of damage, so that what follows plays
-// when it did. The estimate counts it and the scaling pass writes it, through the same
-// steps.
+// The stream's timeline: the units the walk takes and, when the timeline is kept (-k),
+// silent units in the place of each region of damage, so that what follows plays when
+// it did. The edited stream steps through it for the estimate and the pass alike.
 #pragma once
 
 #include <cstddef>
