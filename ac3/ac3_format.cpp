@@ -293,6 +293,7 @@ ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint
 const FormatTool ac3_tool = {
     .format_tag = "ac3",
     .not_this_format = "File %s does not look like an AC-3 audio file.\n",
+    .refusal = nullptr,
     .syntax = &ac3_frame_syntax,
     .tag_bytes = nullptr,
     .probe = probe_ac3_stream,

@@ -10,7 +10,7 @@ enum class Failure {
     output_not_opened,
     output_is_input,    // the output names the input file, which opening would empty
     not_this_format,    // no frame of the tool's format found and confirmed
-    only_layer2,        // an MPEG audio stream of another layer
+    refused,            // a stream the format describes but does not read (its refusal text says why)
     size_unknown,       // the input's size cannot be told (a pipe)
     reading_input,      // the input is too short, or ends early or fails while it is read
     writing_output,

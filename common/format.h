@@ -72,8 +72,8 @@ struct FrameSyntax {
 
 // What a probe found in the first bytes of the stream.
 struct ProbeResult {
-    Failure failure = Failure::not_this_format;  // none, not_this_format or only_layer2
-    // The stream's description, printed also before the failure only_layer2.
+    Failure failure = Failure::not_this_format;  // none, not_this_format or refused
+    // The stream's description, printed also before the failure refused.
     std::string description;
     StreamFormat format;
     std::vector<std::uint8_t> first_unit;  // the bytes of the unit the description describes
@@ -83,6 +83,7 @@ struct ProbeResult {
 struct FormatTool {
     const char* format_tag;       // "ac3" or "mp2", for the usage text
     const char* not_this_format;  // the message for Failure::not_this_format, %s the path
+    const char* refusal;          // the message for Failure::refused, or nullptr where the probe never refuses
     const FrameSyntax* syntax;
     // Bytes of a tag that the file begins with (its first bytes, n of them), which the
     // probe skips, or nullptr where the format has none.

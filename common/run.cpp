@@ -44,8 +44,8 @@ int report_failure(Failure failure, const RunOptions& options, const FormatTool&
         case Failure::not_this_format:
             std::printf(tool.not_this_format, input);
             break;
-        case Failure::only_layer2:
-            std::puts("Only Layer 2 audio is supported.");
+        case Failure::refused:
+            std::fputs(tool.refusal, stdout);
             break;
         case Failure::size_unknown:
             std::printf("Error in determining the size of file %s\n", input);

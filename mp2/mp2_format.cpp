@@ -136,7 +136,7 @@ ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::u
     const std::uint8_t* header = bytes + first;
     result.description = layer2_description(header);
     if (layer_field(header) != 2) {
-        result.failure = Failure::only_layer2;
+        result.failure = Failure::refused;
         return result;
     }
     result.failure = Failure::none;
@@ -149,6 +149,7 @@ ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::u
 const FormatTool mp2_tool = {
     .format_tag = "mp2",
     .not_this_format = "File %s does not look like a MP2 audio file.\n",
+    .refusal = "Only Layer 2 audio is supported.\n",
     .syntax = &layer2_frame_syntax,
     .tag_bytes = id3v2_tag_length,
     .probe = probe_layer2_stream,
