@@ -1,14 +1,12 @@
 // The timeline a run keeps with -k: which regions of damage get silent units, how many
-// and of which unit's shape; that where the blocks end changes none of it; and what the
-// pass writes of it.
+// and of which unit's shape, and that where the blocks end changes none of it. What the
+// pass writes of it: the tool, edit and damaged-family tests and the fuzz targets.
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <vector>
 
 #include "ac3/ac3_format.h"
-#include "common/estimate.h"
-#include "common/scaling_pass.h"
 #include "common/timeline.h"
 #include "memory_file.h"
 #include "mp2/mp2_format.h"
@@ -177,55 +175,6 @@ TEST(Timeline, AHoleWhereTheStreamTurnsFrom2_0To5_1IsFilledWith5_1Silence) {
     const Played played = play(file, lenfit::ac3_tool, true);
     ASSERT_EQ(played.steps.size(), 21u);
     EXPECT_EQ(played.steps[10], (Step{-1000, 1, silent(surround)}));
-}
-
-// The pass writes the timeline as the schedule says; the report's numbers count its
-// units, silent ones included.
-std::vector<std::uint64_t> reported;
-void note(std::uint64_t unit_number) { reported.push_back(unit_number); }
-
-TEST(Timeline, ThePassWritesSilentUnitsInTheDamagesPlaceAndSchedulesThem) {
-    std::vector<Bytes> frames;
-    for (std::uint32_t i = 0; i < 40; ++i) frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
-    Bytes file;
-    for (std::size_t i = 0; i < 40; ++i) {
-        if (i == 10) frames[i][500] ^= 1;
-        testkit::append(file, frames[i]);
-    }
-    const lenfit::ProbeResult probe = lenfit::probe_ac3_stream(file.data(), lenfit::probe_buffer_size, 0);
-    lenfit::InputFile input = testkit::memory_input(file);
-    lenfit::LengthEstimate estimate;
-    const lenfit::Playback keep{true, false, {}};
-    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {0.0, 1.25, 1.0}, estimate, keep),
-              lenfit::Failure::none);
-    EXPECT_EQ(estimate.frame_count, 40u);
-    EXPECT_EQ(estimate.walk.units, 39u);
-    EXPECT_EQ(estimate.walk.silent_units, 1u);
-    lenfit::OutputFile output = testkit::memory_output();
-    lenfit::OutputStart start;
-    start.units_left_out = 2;  // an advance leaves out units written, whatever they are
-    lenfit::PassReport report;
-    reported.clear();
-    ASSERT_EQ(lenfit::run_scaling_pass(input, output, probe.format, lenfit::ac3_frame_syntax, estimate, start, note,
-                                       report, keep),
-              lenfit::Failure::none);
-    // The schedule numbers the silent unit (11) as any other, less the first two
-    // written.
-    frames[10] = silent(frames[9]);
-    lenfit::FrameSchedule schedule = lenfit::start_schedule(estimate);
-    Bytes expected;
-    for (std::size_t i = 0; i < 40; ++i) {
-        const lenfit::FrameFate fate = lenfit::schedule_frame(schedule, i + 1);
-        if (fate != lenfit::FrameFate::dropped) testkit::append(expected, frames[i]);
-        if (fate == lenfit::FrameFate::twice) testkit::append(expected, frames[i]);
-    }
-    EXPECT_EQ(schedule.net_change, 10);
-    expected.erase(expected.begin(), expected.begin() + 2 * 1792);
-    EXPECT_EQ(testkit::written_bytes(output), expected);
-    EXPECT_EQ(reported, std::vector<std::uint64_t>{11});
-    EXPECT_EQ(report.units_written, 40u + 10u - 2u);
-    lenfit::close_input(input);
-    lenfit::close_output(output);
 }
 
 }  // namespace
