@@ -224,6 +224,7 @@ const FrameSyntax ac3_frame_syntax = {
     .frame_length_at = ac3_frame_length_at,
     .stream_key = ac3_stream_key,
     .unit_check = ac3_unit_passes_crc,
+    .takes_unconfirmed_units = false,
     .bitrate_kbps = ac3_unit_bitrate,
     .is_long_frame = ac3_long_frame,
     .continues_unit = ac3_continues_unit,
@@ -267,27 +268,13 @@ std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format
         const Ac3ChannelMode& mode = ac3_channel_modes[eac3_acmod(unit)];
         return text_printf("Audio type is E-AC-3, version %u, %d%s channel(s) mode %s%s.\n", bsid(unit),
                            mode.full_bandwidth_channels, eac3_lfeon(unit) ? ".1" : "", mode.name,
-                           substreams.c_str()) +
-               frame_line(format);
+                           substreams.c_str());
     }
     const Ac3ChannelMode& mode = ac3_channel_modes[acmod(unit)];
     return text_printf("Audio type is AC-3, version %u, %s%d%s channel(s) mode %s%s.\n", bsid(unit),
                        main_service(unit) ? "main audio service, " : "associated service, ",
                        mode.full_bandwidth_channels, ac3_lfe_on(unit) ? ".1" : "", mode.name,
-                       substreams.c_str()) +
-           frame_line(format);
-}
-
-ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at) {
-    ProbeResult result;
-    const std::int64_t first = find_first_frame(bytes, n, ac3_frame_syntax);
-    if (first < 0) return result;
-    const auto offset = static_cast<std::size_t>(first);
-    result.failure = Failure::none;
-    result.format = ac3_stream_format(bytes + offset, n - offset, at + static_cast<std::uint32_t>(offset));
-    result.description = ac3_description(bytes + offset, result.format);
-    result.first_unit.assign(bytes + offset, bytes + offset + result.format.first_unit_bytes);
-    return result;
+                       substreams.c_str());
 }
 
 const FormatTool ac3_tool = {
@@ -295,8 +282,12 @@ const FormatTool ac3_tool = {
     .not_this_format = "File %s does not look like an AC-3 audio file.\n",
     .refusal = nullptr,
     .syntax = &ac3_frame_syntax,
+    .probe_bytes = probe_buffer_size,
     .tag_bytes = nullptr,
-    .probe = probe_ac3_stream,
+    .stream_format = ac3_stream_format,
+    .describe = ac3_description,
+    .refuses = nullptr,
+    .refuses_unfound = nullptr,
     .reports_padding = false,
 };
 

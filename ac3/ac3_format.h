@@ -75,11 +75,9 @@ extern const FrameSyntax ac3_frame_syntax;
 
 // Format of a stream whose first unit starts at `unit`, with n bytes at hand from there.
 StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset);
-// The two description lines of a stream whose first unit starts at `unit`.
+// The description's line on the type, channels and substreams of a stream whose first
+// unit starts at `unit`.
 std::string ac3_description(const std::uint8_t* unit, const StreamFormat& format);
-
-// Finds, confirms and describes the first unit in the n bytes read from file offset at.
-ProbeResult probe_ac3_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
 
 // A unit of the same frames, each of its frame's length, type, substream, rate, block
 // count, channels and channel map, that decodes to silence; false where one cannot be

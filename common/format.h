@@ -13,8 +13,13 @@
 
 namespace lenfit {
 
-// The probe looks for the first frame in the first bytes of the stream.
+// The probe looks for the first frame in the first bytes of the stream, this many
+// unless the format's units are longer; a file shorter than this holds no stream the
+// tools fit.
 constexpr std::size_t probe_buffer_size = 10000;
+// The stream key of a frame that carries no fields of its stream (a frame that only
+// carries on a unit): it belongs to every stream.
+constexpr std::uint32_t any_stream_key = 0xFFFFFFFFu;
 
 // The stream as the probe found it, from its first unit.
 struct StreamFormat {
@@ -46,11 +51,17 @@ struct FrameSyntax {
     // Length of the frame whose header starts at offset, by its own fields; 0 when
     // there is no sync word, a field is invalid or the header is not complete within n.
     std::uint32_t (*frame_length_at)(const std::uint8_t* bytes, std::size_t n, std::size_t offset);
-    // The fields that tie a frame to its stream, from a header that has a length.
+    // The fields that tie a frame to its stream, from a header that has a length, or
+    // any_stream_key.
     std::uint32_t (*stream_key)(const std::uint8_t* header);
     // A check over a whole unit (AC-3's CRC words, in every frame of the unit), or
     // nullptr where the format has none.
     bool (*unit_check)(const std::uint8_t* unit, std::size_t length);
+    // Where the format has no unit check: whether a whole unit that no next header
+    // confirms is taken all the same when no confirmed unit starts inside it (Layer II),
+    // or left for damage (DTS, whose decoders find a frame cut short by a loss across a
+    // boundary broken).
+    bool takes_unconfirmed_units;
     // Bitrate of a whole unit of `length` bytes.
     std::int32_t (*bitrate_kbps)(const std::uint8_t* unit, std::size_t length);
     // Whether the header announces the longer of the format's two lengths at its
@@ -79,18 +90,28 @@ struct ProbeResult {
     std::vector<std::uint8_t> first_unit;  // the bytes of the unit the description describes
 };
 
-// One format's pieces, as the common run sequence calls them.
+// One format's pieces, as the common run sequence calls them. The common probe finds
+// and confirms the first unit; the format measures and describes it, and may refuse it.
 struct FormatTool {
-    const char* format_tag;       // "ac3" or "mp2", for the usage text
+    const char* format_tag;       // "ac3", "mp2" or "dts", for the usage text
     const char* not_this_format;  // the message for Failure::not_this_format, %s the path
-    const char* refusal;          // the message for Failure::refused, or nullptr where the probe never refuses
+    const char* refusal;          // the message for Failure::refused (%s the path, if it names it), or nullptr
     const FrameSyntax* syntax;
+    std::size_t probe_bytes;      // bytes the probe reads, at least probe_buffer_size
     // Bytes of a tag that the file begins with (its first bytes, n of them), which the
     // probe skips, or nullptr where the format has none.
     std::uint32_t (*tag_bytes)(const std::uint8_t* bytes, std::size_t n);
-    // Finds, confirms and describes the first unit in the n bytes read from file offset
-    // `at` on.
-    ProbeResult (*probe)(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
+    // The stream whose first unit starts at `unit`, n bytes at hand from there, at
+    // file offset `offset`.
+    StreamFormat (*stream_format)(const std::uint8_t* unit, std::size_t n, std::uint32_t offset);
+    // The description's lines before the frame line.
+    std::string (*describe)(const std::uint8_t* unit, const StreamFormat& format);
+    // Whether the format describes this first unit but does not read its stream, or
+    // nullptr where it reads every stream it finds.
+    bool (*refuses)(const std::uint8_t* unit);
+    // Where no unit was found: whether the n bytes hold the format in a form the tool
+    // does not read, or nullptr.
+    bool (*refuses_unfound)(const std::uint8_t* bytes, std::size_t n);
     // Whether the reports speak of padded frames (Layer II's padding).
     bool reports_padding;
 };
@@ -105,7 +126,10 @@ std::uint32_t unit_bytes_at(const std::uint8_t* bytes, std::size_t n, std::size_
 // word, or that lies whole within n and passes the unit check.
 bool unit_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
                        const FrameSyntax& syntax);
-// Offset of the first confirmed unit below n, or -1.
+// Offset of the first confirmed unit below n and probe_buffer_size, or -1.
 std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax);
+// Finds, confirms and describes the first unit in the n bytes read from file offset
+// `at` on.
+ProbeResult probe_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at, const FormatTool& tool);
 
 }  // namespace lenfit

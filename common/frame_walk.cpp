@@ -15,8 +15,9 @@ namespace {
 std::uint32_t stream_frame_bytes(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax,
                                  std::uint32_t stream_key) {
     const std::uint32_t length = syntax.frame_length_at(bytes, n, 0);
-    if (length == 0 || syntax.stream_key(bytes) != stream_key) return 0;
-    return length;
+    if (length == 0) return 0;
+    const std::uint32_t key = syntax.stream_key(bytes);
+    return key == stream_key || key == any_stream_key ? length : 0;
 }
 
 // The first frame's length where a unit of the stream starts at bytes (a frame of the
@@ -105,13 +106,13 @@ bool confirmed_unit_inside(const FrameWalk& walk, const std::uint8_t* unit, std:
 }
 
 // Length of the unit the walk takes at its position, or 0: a confirmed unit or, where
-// the format has no unit check to vouch for it, a whole unit that leads nowhere and
+// the format has no unit check to vouch for it and takes such units, a whole unit that leads nowhere and
 // holds no confirmed unit inside it (which would make it a unit cut short).
 std::uint32_t unit_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
     const FrameSyntax& syntax = *walk.syntax;
     const std::int64_t to_end = walk.file_bytes - walk.position;
     const std::uint32_t confirmed = confirmed_unit_bytes(here, n, to_end, syntax, walk.stream_key);
-    if (confirmed > 0 || syntax.unit_check != nullptr) return confirmed;
+    if (confirmed > 0 || syntax.unit_check != nullptr || !syntax.takes_unconfirmed_units) return confirmed;
     const std::uint32_t length = unit_bytes(here, n, syntax, walk.stream_key);
     if (length == 0 || length > to_end || length > n) return 0;
     return confirmed_unit_inside(walk, here, n, length) ? 0 : length;

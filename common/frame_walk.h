@@ -56,9 +56,10 @@ struct DamageStart {
 
 // Walks the units of a file from its first frame on, front to back. Only headers are
 // looked at (a unit's check only where nothing else confirms it). A unit that is not
-// confirmed is taken all the same when it is whole, passes the unit check and no
-// confirmed unit starts inside it; every other byte up to the next confirmed unit is
-// damage, and after the last unit, trailing junk.
+// confirmed is taken all the same when it is whole, passes the unit check (or the
+// format has none and takes such units) and no confirmed unit starts inside it; every
+// other byte up to the next confirmed unit is damage, and after the last unit, trailing
+// junk.
 //
 // A walk that keeps the timeline (-k) also checks every unit, where the format has a
 // check: a unit that fails it is damage, and the walk goes on after it. It describes how

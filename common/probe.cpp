@@ -2,7 +2,8 @@
 // stream description's line on the first unit.
 #include "common/probe.h"
 
-#include <array>
+#include <algorithm>
+#include <vector>
 
 #include "common/frame_walk.h"
 #include "common/text.h"
@@ -30,14 +31,36 @@ bool unit_confirmed_at(const std::uint8_t* bytes, std::size_t n, std::size_t off
 }
 
 std::int64_t find_first_frame(const std::uint8_t* bytes, std::size_t n, const FrameSyntax& syntax) {
-    for (std::size_t p = 0; p < n; ++p) {
+    // The first unit starts within the first bytes; the bytes after them confirm it.
+    for (std::size_t p = 0; p < std::min(n, probe_buffer_size); ++p) {
         if (unit_confirmed_at(bytes, n, p, syntax)) return static_cast<std::int64_t>(p);
     }
     return -1;
 }
 
+ProbeResult probe_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at, const FormatTool& tool) {
+    ProbeResult result;
+    const std::int64_t first = find_first_frame(bytes, n, *tool.syntax);
+    if (first < 0) {
+        if (tool.refuses_unfound != nullptr && tool.refuses_unfound(bytes, n)) result.failure = Failure::refused;
+        return result;
+    }
+    const auto offset = static_cast<std::size_t>(first);
+    const std::uint8_t* unit = bytes + offset;
+    result.format = tool.stream_format(unit, n - offset, at + static_cast<std::uint32_t>(offset));
+    result.description = tool.describe(unit, result.format);
+    if (tool.refuses != nullptr && tool.refuses(unit)) {
+        result.failure = Failure::refused;
+        return result;
+    }
+    result.failure = Failure::none;
+    result.description += frame_line(result.format);
+    result.first_unit.assign(unit, unit + result.format.first_unit_bytes);
+    return result;
+}
+
 ProbeResult probe_input(const InputFile& input, const FormatTool& tool) {
-    std::array<std::uint8_t, probe_buffer_size> probe_buffer;
+    std::vector<std::uint8_t> probe_buffer(tool.probe_bytes);
     // Read on from the start, so that a pipe is probed as a file is (a read that fails
     // finds no stream).
     std::int64_t n = read_input(input, -1, probe_buffer.data(), probe_buffer.size());
@@ -51,7 +74,7 @@ ProbeResult probe_input(const InputFile& input, const FormatTool& tool) {
         n = read_input(input, tag, probe_buffer.data(), probe_buffer.size());
     }
     if (n < 0) return ProbeResult{};
-    return tool.probe(probe_buffer.data(), static_cast<std::size_t>(n), at);
+    return probe_stream(probe_buffer.data(), static_cast<std::size_t>(n), at, tool);
 }
 
 }  // namespace lenfit

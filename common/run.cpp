@@ -45,7 +45,7 @@ int report_failure(Failure failure, const RunOptions& options, const FormatTool&
             std::printf(tool.not_this_format, input);
             break;
         case Failure::refused:
-            std::fputs(tool.refusal, stdout);
+            std::printf(tool.refusal, input);
             break;
         case Failure::size_unknown:
             std::printf("Error in determining the size of file %s\n", input);

@@ -89,6 +89,7 @@ const FrameSyntax layer2_frame_syntax = {
     .frame_length_at = layer2_frame_length_at,
     .stream_key = layer2_stream_key,
     .unit_check = nullptr,
+    .takes_unconfirmed_units = true,
     .bitrate_kbps = layer2_unit_bitrate,
     .is_long_frame = layer2_long_frame,
     .continues_unit = nullptr,
@@ -129,30 +130,32 @@ std::string layer2_description(const std::uint8_t* h) {
                        padding_bit(h) ? "and with padding." : "and without padding.");
 }
 
-ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at) {
-    ProbeResult result;
-    const std::int64_t first = find_first_frame(bytes, n, layer2_frame_syntax);
-    if (first < 0) return result;
-    const std::uint8_t* header = bytes + first;
-    result.description = layer2_description(header);
-    if (layer_field(header) != 2) {
-        result.failure = Failure::refused;
-        return result;
-    }
-    result.failure = Failure::none;
-    result.format = layer2_stream_format(header, at + static_cast<std::uint32_t>(first));
-    result.description += frame_line(result.format);
-    result.first_unit.assign(header, header + result.format.first_unit_bytes);
-    return result;
+namespace {
+
+StreamFormat layer2_first_unit_format(const std::uint8_t* unit, std::size_t, std::uint32_t offset) {
+    return layer2_stream_format(unit, offset);
 }
+
+std::string layer2_first_unit_description(const std::uint8_t* unit, const StreamFormat&) {
+    return layer2_description(unit);
+}
+
+// mp2lenfit describes a frame of another layer, and reads Layer II alone.
+bool layer2_refuses(const std::uint8_t* h) { return layer_field(h) != 2; }
+
+}  // namespace
 
 const FormatTool mp2_tool = {
     .format_tag = "mp2",
     .not_this_format = "File %s does not look like a MP2 audio file.\n",
     .refusal = "Only Layer 2 audio is supported.\n",
     .syntax = &layer2_frame_syntax,
+    .probe_bytes = probe_buffer_size,
     .tag_bytes = id3v2_tag_length,
-    .probe = probe_layer2_stream,
+    .stream_format = layer2_first_unit_format,
+    .describe = layer2_first_unit_description,
+    .refuses = layer2_refuses,
+    .refuses_unfound = nullptr,
     .reports_padding = true,
 };
 

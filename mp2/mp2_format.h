@@ -40,9 +40,6 @@ StreamFormat layer2_stream_format(const std::uint8_t* h, std::uint32_t offset);
 // The description line, up to and including "and with(out) padding.\n".
 std::string layer2_description(const std::uint8_t* h);
 
-// Finds, confirms and describes the first frame in the n bytes read from file offset at;
-// a frame of another layer is described and refused.
-ProbeResult probe_layer2_stream(const std::uint8_t* bytes, std::size_t n, std::uint32_t at);
 
 // Bitrate of a frame, kbit/s; 0 for free format.
 int layer2_frame_bitrate_kbps(const std::uint8_t* h);

@@ -109,9 +109,9 @@ TEST(Ac3Description, FrameLineAndVersion) {
     header.bsid = 6;
     header.fscod = 1;
     header.frmsizecod = 20;
-    const Bytes frame = testkit::ac3_frame(header, 0);
-    const auto format = lenfit::ac3_stream_format(frame.data(), frame.size(), 0);
-    const std::string text = lenfit::ac3_description(frame.data(), format);
+    Bytes stream = testkit::ac3_frame(header, 0);
+    testkit::append(stream, testkit::ac3_frame(header, 1));
+    const std::string text = lenfit::probe_stream(stream.data(), stream.size(), 0, lenfit::ac3_tool).description;
     EXPECT_EQ(text.substr(text.find('\n') + 1),
               "Each frame is 834 bytes, sampling freq is 44.1 kHz, and bitrate is 192 kbps.\n");
     EXPECT_EQ(text.rfind("Audio type is AC-3, version 6, ", 0), 0u);

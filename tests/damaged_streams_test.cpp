@@ -7,14 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <ostream>
 #include <random>
 #include <string>
 
-#include "ac3/ac3_format.h"
-#include "mp2/mp2_format.h"
 #include "stream_builder.h"
 #include "target_factors.h"
 #include "tool_runner.h"
@@ -25,7 +22,7 @@ using testkit::Bytes;
 
 struct DamagedStream {
     std::string name;
-    bool ac3 = true;
+    const testkit::FormatCase* format = nullptr;
     Bytes file;
     std::vector<Bytes> frames;  // the frames that survive, in order
     // With -k: the units taken, and silent units in the place of each region of damage.
@@ -37,7 +34,7 @@ struct DamagedStream {
 // The units of a fixture: frames, or E-AC-3 frames with their substreams.
 std::vector<Bytes> frames_of(const char* fixture) {
     const Bytes stream = testkit::read_file(std::string(FIXTURES_DIR) + "/" + fixture);
-    return testkit::split_units(testkit::names_layer2(fixture), stream);
+    return testkit::format_of(fixture).split_units(stream);
 }
 
 Bytes noise(std::size_t count, unsigned seed) {
@@ -85,9 +82,11 @@ struct Builder {
     static Bytes silent_unit_of(const Bytes& shape) {
         Bytes silent;
         if (shape.empty()) return silent;
-        const bool ac3 = shape[0] == 0x0B;
-        EXPECT_TRUE(ac3 ? lenfit::ac3_silent_unit(shape.data(), shape.size(), silent)
-                        : lenfit::layer2_silent_unit(shape.data(), shape.size(), silent));
+        for (const testkit::FormatCase& format : testkit::format_cases()) {
+            if (format.first_byte == shape[0]) {
+                EXPECT_TRUE(format.silent_unit(shape.data(), shape.size(), silent));
+            }
+        }
         return silent;
     }
 };
@@ -122,10 +121,13 @@ std::vector<DamagedStream> damaged_streams() {
     const auto eac3_stereo = frames_of("eac3_48k_stereo_96k.eac3");
     const auto eac3_surround = frames_of("eac3_48k_5.1_192k.eac3");
     const auto eac3_3_blocks = frames_of("eac3_48k_stereo_1536k.eac3");
+    const auto dts_surround = frames_of("dts_48k_5.1_768k.dts");
+    const auto dts_quad = frames_of("dts_48k_quad_640k.dts");
+    const auto dts_stereo = frames_of("dts_48k_stereo_320k.dts");
     std::vector<DamagedStream> streams;
     const auto add = [&](const char* name, Builder& builder) {
         builder.stream.name = name;
-        builder.stream.ac3 = !testkit::names_layer2(name);
+        builder.stream.format = &testkit::format_of(name);
         streams.push_back(builder.stream);
     };
     Bytes damaged;
@@ -252,23 +254,54 @@ std::vector<DamagedStream> damaged_streams() {
     Builder mp2_44k;
     mp2_44k.frames(mp2_44).frames(mp2_44_mono).frames(mp2_44, 0, 30);
     add("mp2_44k_bitrate_and_mode_switches", mp2_44k);
+
+    Builder dts_switches;
+    dts_switches.frames(dts_surround).frames(dts_quad).frames(dts_stereo).frames(dts_surround, 0, 10);
+    add("dts_bitrate_and_channel_switches", dts_switches);
+
+    // 1024-byte frames: a loss inside one, and one across a boundary that leaves 924 and
+    // 572 bytes of two frames.
+    add_hole("dts_packets_lost_inside_a_frame", dts_surround, 10, 200, 184, 1, dts_surround[9]);
+    add_hole("dts_packets_lost_across_a_boundary", dts_surround, 10, dts_surround[10].size() - 100, 3 * 184, 2,
+             dts_surround[9]);
+
+    // No check vouches for a DTS frame that junk follows: it goes with the junk, and
+    // silent units cover both (as many as the frame and 333 bytes take: 2 of 428
+    // bytes); at the end it goes with the trailing junk.
+    Builder dts_junk;
+    Bytes frame_and_junk = dts_stereo[19];
+    testkit::append(frame_and_junk, noise(333, 5));
+    Bytes last_and_tag = dts_stereo.back();
+    testkit::append(last_and_tag, id3v1_tag());
+    dts_junk.frames(dts_stereo, 0, 19).lost(frame_and_junk, 2, dts_stereo[18]);
+    dts_junk.frames(dts_stereo, 20, dts_stereo.size() - 1).lost(last_and_tag);
+    add("dts_junk_and_id3v1_between_and_after", dts_junk);
+
+    // DTS-HD as a decoder receives it: a core frame and extension substream frames, one
+    // unit of the timeline, built byte by byte (ffmpeg encodes no extension substreams).
+    Builder dts_hd;
+    const testkit::DtsHeader core;
+    dts_hd.lost(testkit::dts_substream_frame(0, 2000, 999));  // its core frame cut off
+    for (std::uint32_t i = 0; i < 120; ++i) {
+        Bytes unit = testkit::dts_hd_unit(core, i < 80 ? std::vector<std::size_t>{2000, 600} : std::vector<std::size_t>{3000}, i);
+        if (i == 40) {
+            unit.erase(unit.begin() + 2000, unit.begin() + 2000 + 184);  // lost in an extension frame
+            dts_hd.lost(unit, 1, testkit::dts_hd_unit(core, {2000, 600}, 39));
+        } else if (i == 60) {
+            // The second extension frame lost whole: the rest is a unit of its own.
+            dts_hd.kept(Bytes(unit.begin(), unit.end() - 600));
+        } else {
+            dts_hd.kept(unit);
+        }
+    }
+    dts_hd.stream.built = true;
+    add("dts_hd_units_damaged", dts_hd);
     return streams;
 }
 
-std::vector<Bytes> split(const DamagedStream& stream, const Bytes& bytes) {
-    return testkit::split_units(!stream.ac3, bytes);
-}
+std::vector<Bytes> split(const DamagedStream& stream, const Bytes& bytes) { return stream.format->split_units(bytes); }
 
-double frame_seconds(const DamagedStream& stream) {
-    const Bytes& first = stream.frames.front();
-    if (stream.ac3) {
-        // An E-AC-3 frame (bsid above 10) plays numblkscod's 1, 2, 3 or 6 blocks of 256 samples.
-        const double samples = (first[5] >> 3) > 10 ? 256.0 * std::array<int, 4>{1, 2, 3, 6}[(first[4] >> 4) & 3u] : 1536.0;
-        return samples / (first[4] >> 6 == 0 ? 48000 : first[4] >> 6 == 1 ? 44100 : 32000);
-    }
-    const unsigned rates[] = {44100, 48000, 32000};
-    return 1152.0 / rates[(first[2] >> 2) & 3u];
-}
+double frame_seconds(const DamagedStream& stream) { return stream.format->unit_seconds(stream.frames.front()); }
 
 
 std::vector<std::string> arguments(const DamagedStream& stream, double factor, const std::string& in,
@@ -282,7 +315,7 @@ std::vector<std::string> arguments(const DamagedStream& stream, double factor, c
     return arguments;
 }
 
-std::string tool_for(const DamagedStream& stream) { return stream.ac3 ? AC3LENFIT_PATH : MP2LENFIT_PATH; }
+std::string tool_for(const DamagedStream& stream) { return testkit::tool_path(*stream.format); }
 
 // Test names and failures name the family, not its bytes.
 void PrintTo(const DamagedStream& stream, std::ostream* out) { *out << stream.name; }

@@ -42,8 +42,7 @@ TEST(Eac3Header, LengthFromFrmsizTimeFromTheBlocksAndNoReservedValues) {
 }
 
 std::string description_of(const Bytes& stream) {
-    const lenfit::StreamFormat format = lenfit::ac3_stream_format(stream.data(), stream.size(), 0);
-    return lenfit::ac3_description(stream.data(), format);
+    return lenfit::probe_stream(stream.data(), stream.size(), 0, lenfit::ac3_tool).description;
 }
 
 TEST(Eac3Description, TypeChannelsSubstreamsAndTheUnitsBytes) {

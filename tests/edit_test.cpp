@@ -41,7 +41,7 @@ TEST(EditedStream, CutsAndSilencesFallOnTheTimelineAndTakeTheShapeBeforeThem) {
         if (i == 10) frame[300] ^= 0x08;
         testkit::append(file, frame);
     }
-    const lenfit::ProbeResult probe = lenfit::probe_ac3_stream(file.data(), lenfit::probe_buffer_size, 0);
+    const lenfit::ProbeResult probe = lenfit::probe_stream(file.data(), lenfit::probe_buffer_size, 0, lenfit::ac3_tool);
     ASSERT_EQ(probe.failure, lenfit::Failure::none);
     // 2 units of silence before unit 0; units 5 to 7 cut; 1 unit after unit 11; units
     // 20 to 24 cut; 1 unit past the end, after unit 39.
@@ -88,7 +88,7 @@ TEST(EditedStream, SilenceBeforeAFirstUnitThatIsSilentToo) {
         testkit::append(file, frames.back());
     }
     file[500] ^= 0x01;
-    const lenfit::ProbeResult probe = lenfit::probe_ac3_stream(file.data(), file.size(), 0);
+    const lenfit::ProbeResult probe = lenfit::probe_stream(file.data(), file.size(), 0, lenfit::ac3_tool);
     ASSERT_EQ(probe.failure, lenfit::Failure::none);
     const lenfit::Playback playback{true, true, {{false, 0, 0, 2}}};
     lenfit::InputFile input = testkit::memory_input(file);

@@ -14,9 +14,10 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 # A section of a page's source, from its .SH line to the next one.
 section() { awk -v name="$2" '/^\.SH / { inside = ($0 == ".SH " name || $0 == ".SH \"" name "\"") } inside' "$1"; }
 # The page's source with the tool's own names made neutral.
-neutral() { sed -e 's/ac3lenfit\|mp2lenfit/TOOL/g; s/AC3LENFIT\|MP2LENFIT/TOOL/g; s/\.ac3\|\.mp2/.EXT/g'; }
+neutral() { sed -e 's/ac3lenfit\|mp2lenfit\|dtslenfit/TOOL/g; s/AC3LENFIT\|MP2LENFIT\|DTSLENFIT/TOOL/g; s/\.ac3\|\.mp2\|\.dts/.EXT/g'; }
 
-for tool in ac3lenfit mp2lenfit; do
+tools="ac3lenfit mp2lenfit dtslenfit"
+for tool in $tools; do
   page="$source_dir/man/$tool.1"
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "$tool.1 renders with warnings: $warnings"
@@ -31,20 +32,24 @@ for tool in ac3lenfit mp2lenfit; do
 done
 
 for name in SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
-  if ! diff <(section "$source_dir/man/ac3lenfit.1" "$name" | neutral) \
-            <(section "$source_dir/man/mp2lenfit.1" "$name" | neutral) >"$work/diff"; then
-    fail "the $name sections of the two pages drifted apart:"; cat "$work/diff"
-  fi
+  for other in mp2lenfit dtslenfit; do
+    if ! diff <(section "$source_dir/man/ac3lenfit.1" "$name" | neutral) \
+              <(section "$source_dir/man/$other.1" "$name" | neutral) >"$work/diff"; then
+      fail "the $name sections of ac3lenfit.1 and $other.1 drifted apart:"; cat "$work/diff"
+    fi
+  done
 done
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 expected="bin/ac3lenfit
+bin/dtslenfit
 bin/mp2lenfit
 share/man/man1/ac3lenfit.1
+share/man/man1/dtslenfit.1
 share/man/man1/mp2lenfit.1"
 installed=$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)
 [ "$installed" = "$expected" ] || fail "the install holds: $installed"
-for tool in ac3lenfit mp2lenfit; do
+for tool in $tools; do
   status=0
   "$work/prefix/bin/$tool" >"$work/usage" || status=$?
   [ "$status" = 1 ] && grep -q "^Usage: $tool " "$work/usage" || fail "installed $tool does not run"

@@ -253,11 +253,106 @@ std::vector<Bytes> split_mp2_frames(const Bytes& stream) {
     });
 }
 
-std::vector<Bytes> split_units(bool layer2, const Bytes& stream) {
-    return layer2 ? split_mp2_frames(stream) : split_ac3_units(stream);
+double dts_rate_hz(unsigned sfreq) {
+    const double rates[16] = {0, 8000, 16000, 32000, 0, 0, 11025, 22050, 44100, 0, 0, 12000, 24000, 48000, 0, 0};
+    return rates[sfreq & 15u];
 }
 
-bool names_layer2(const std::string& name) { return name.rfind("mp2", 0) == 0; }
+namespace {
+
+void put_field(Bytes& bytes, std::size_t& bit, unsigned value, unsigned count) {
+    for (unsigned i = count; i-- > 0; ++bit) {
+        if ((value >> i) & 1u) bytes[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
+    }
+}
+
+void fill_body(Bytes& frame, std::size_t from, std::uint32_t index) {
+    for (std::size_t i = from; i < frame.size(); ++i) frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
+    for (std::size_t digit = 0; digit < 4 && from + 1 + digit < frame.size(); ++digit) {
+        frame[from + 1 + digit] = safe_byte(index >> (6 * digit));
+    }
+}
+
+}  // namespace
+
+Bytes dts_core_frame(const DtsHeader& header, std::uint32_t index) {
+    Bytes frame(header.fsize + 1, 0);
+    std::size_t bit = 0;
+    put_field(frame, bit, 0x7FFE, 16);
+    put_field(frame, bit, 0x8001, 16);
+    put_field(frame, bit, 1, 1);   // FTYPE: normal frame
+    put_field(frame, bit, 31, 5);  // SHORT
+    put_field(frame, bit, header.cpf, 1);
+    put_field(frame, bit, header.nblks, 7);
+    put_field(frame, bit, header.fsize, 14);
+    put_field(frame, bit, header.amode, 6);
+    put_field(frame, bit, header.sfreq, 4);
+    put_field(frame, bit, header.rate, 5);
+    put_field(frame, bit, 0, 9);  // FixedBit, DYNF, TIMEF, AUXF, HDCD, EXT_AUDIO_ID, EXT_AUDIO
+    put_field(frame, bit, header.aspf, 1);
+    put_field(frame, bit, header.lff, 2);
+    put_field(frame, bit, 0, header.cpf ? 17 : 1);  // HFLAG, HCRC
+    put_field(frame, bit, 0, 1);                    // FILTS
+    put_field(frame, bit, 7, 4);                    // VERNUM
+    put_field(frame, bit, 0, 2);                    // CHIST
+    put_field(frame, bit, 6, 3);                    // PCMR: 24 bits
+    put_field(frame, bit, 0, 6);                    // SUMF, SUMS, DIALNORM
+    fill_body(frame, bit / 8, index);
+    return frame;
+}
+
+Bytes dts_substream_frame(unsigned substream, std::size_t bytes, std::uint32_t index, bool long_fields) {
+    Bytes frame(bytes, 0);
+    std::size_t bit = 0;
+    put_field(frame, bit, 0x6458, 16);
+    put_field(frame, bit, 0x2025, 16);
+    put_field(frame, bit, 0, 8);  // UserDefinedBits
+    put_field(frame, bit, substream, 2);
+    put_field(frame, bit, long_fields ? 1 : 0, 1);
+    put_field(frame, bit, 15, long_fields ? 12 : 8);  // a header of 16 bytes
+    put_field(frame, bit, static_cast<unsigned>(bytes - 1), long_fields ? 20 : 16);
+    fill_body(frame, bit / 8 + 1, index);
+    return frame;
+}
+
+Bytes dts_hd_unit(const DtsHeader& header, const std::vector<std::size_t>& substream_bytes, std::uint32_t index) {
+    Bytes unit = dts_core_frame(header, index);
+    for (std::size_t i = 0; i < substream_bytes.size(); ++i) {
+        append(unit, dts_substream_frame(static_cast<unsigned>(i), substream_bytes[i], index));
+    }
+    return unit;
+}
+
+Bytes dts_frames(std::size_t count, const DtsHeader& header) {
+    Bytes stream;
+    for (std::size_t i = 0; i < count; ++i) append(stream, dts_core_frame(header, static_cast<std::uint32_t>(i)));
+    return stream;
+}
+
+std::vector<Bytes> split_dts_units(const Bytes& stream) {
+    const auto word = [](const std::uint8_t* b) { return std::uint32_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3]; };
+    const auto field = [](const std::uint8_t* b, unsigned first, unsigned count) {
+        unsigned value = 0;
+        for (unsigned bit = first; bit < first + count; ++bit) value = value << 1 | ((b[bit / 8] >> (7 - bit % 8)) & 1u);
+        return value;
+    };
+    std::vector<Bytes> units;
+    for (const Bytes& frame : split_frames(stream, [&](const std::uint8_t* b, std::size_t n) -> std::size_t {
+             if (n >= 11 && word(b) == 0x7FFE8001u) return field(b, 46, 14) + 1;
+             if (n >= 10 && word(b) == 0x64582025u) {
+                 return field(b, 42, 1) ? field(b, 55, 20) + 1 : field(b, 51, 16) + 1;
+             }
+             return 0;
+         })) {
+        const bool substream = frame.size() >= 4 && word(frame.data()) == 0x64582025u;
+        if (substream && !units.empty()) {
+            append(units.back(), frame);
+        } else {
+            units.push_back(frame);
+        }
+    }
+    return units;
+}
 
 FrameChanges compare_frames(const std::vector<Bytes>& input, const std::vector<Bytes>& output) {
     FrameChanges changes;

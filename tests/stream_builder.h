@@ -86,7 +86,32 @@ Bytes mp2_frames(std::size_t count, const Mp2Header& header);
 bool mp2_padded_at(std::size_t i, const Mp2Header& header);
 std::vector<Bytes> split_mp2_frames(const Bytes& stream);
 
-// Bytes without any sync pattern of either format.
+// Fields of a DTS core frame header (ETSI TS 102 114), 16-bit big-endian words.
+struct DtsHeader {
+    unsigned nblks = 15;     // 16 blocks of 32 samples
+    unsigned fsize = 1023;   // 1024 bytes
+    unsigned amode = 9;      // C+L+R+SL+SR
+    unsigned sfreq = 13;     // 48 kHz
+    unsigned rate = 15;      // 768 kbit/s
+    unsigned lff = 2;        // LFE
+    unsigned cpf = 0;        // header CRC
+    unsigned aspf = 0;       // DSYNC after every subsubframe
+};
+double dts_rate_hz(unsigned sfreq);
+// A whole core frame: the header, then a body that carries `index` and holds no byte of
+// any sync word.
+Bytes dts_core_frame(const DtsHeader& header, std::uint32_t index);
+// An extension substream frame of `bytes` bytes (nExtSSIndex `substream`), its header
+// size fields 8 and 16 bits wide, or 12 and 20 when `long_fields`.
+Bytes dts_substream_frame(unsigned substream, std::size_t bytes, std::uint32_t index, bool long_fields = false);
+// A DTS-HD unit: a core frame and one extension frame of each size given.
+Bytes dts_hd_unit(const DtsHeader& header, const std::vector<std::size_t>& substream_bytes, std::uint32_t index);
+Bytes dts_frames(std::size_t count, const DtsHeader& header);
+// Splits a stream of DTS frames into units: a core frame with the extension substream
+// frames after it.
+std::vector<Bytes> split_dts_units(const Bytes& stream);
+
+// Bytes without any sync pattern of any format.
 Bytes junk(std::size_t count, std::uint32_t seed = 0);
 
 void append(Bytes& to, const Bytes& bytes);
@@ -96,11 +121,29 @@ void append(Bytes& to, const Bytes& bytes);
 std::vector<Bytes> split_frames(const Bytes& stream,
                                 const std::function<std::size_t(const std::uint8_t*, std::size_t)>& length_of);
 std::vector<Bytes> split_ac3_frames(const Bytes& stream);
-// The units of a stream of either tool: Layer II frames, or AC-3 and E-AC-3 frames
-// with their substreams.
-std::vector<Bytes> split_units(bool layer2, const Bytes& stream);
-// Whether a fixture's name says it holds Layer II.
-bool names_layer2(const std::string& name);
+
+// What the tests know of each tool's format, one row per format.
+struct FormatCase {
+    const char* tag;           // the tool is <tag>lenfit
+    const char* name_prefix;   // of the fixtures and families that hold its streams
+    std::uint8_t first_byte;   // of every unit
+    // The units of a stream: Layer II frames, AC-3 and E-AC-3 frames with their
+    // substreams, DTS core frames with their extension substream frames.
+    std::vector<Bytes> (*split_units)(const Bytes& stream);
+    // The format's own silent unit of a unit's shape.
+    bool (*silent_unit)(const std::uint8_t* unit, std::size_t length, std::vector<std::uint8_t>& silent);
+    // Playing time of a unit, from its header by the standard's tables.
+    double (*unit_seconds)(const Bytes& unit);
+    bool crc_checked;  // a unit with flipped bits fails a check
+    // Whether a unit that junk follows is taken: vouched for by its CRC (AC-3), or
+    // taken whole (Layer II); DTS leaves it for damage, or trailing junk at the end.
+    bool keeps_unit_before_junk;
+};
+const std::vector<FormatCase>& format_cases();
+// The case of a fixture or family by its name (E-AC-3's "eac3" names are ac3lenfit's).
+const FormatCase& format_of(const std::string& name);
+// The built tool of a format.
+std::string tool_path(const FormatCase& format);
 
 // How an output stream was made from the input's frames.
 struct FrameChanges {

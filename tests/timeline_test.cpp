@@ -87,7 +87,7 @@ struct Played {
 };
 
 Played play(const Bytes& file, const lenfit::FormatTool& tool, bool keep, std::size_t block_bytes = 1 << 20) {
-    const lenfit::ProbeResult probe = tool.probe(file.data(), std::min(file.size(), lenfit::probe_buffer_size), 0);
+    const lenfit::ProbeResult probe = lenfit::probe_stream(file.data(), std::min(file.size(), lenfit::probe_buffer_size), 0, tool);
     EXPECT_EQ(probe.failure, lenfit::Failure::none);
     lenfit::InputFile input = testkit::memory_input(file);
     lenfit::Timeline timeline =

@@ -34,7 +34,7 @@ struct Walked {
 
 lenfit::StreamFormat format_of(const Bytes& file, const lenfit::FormatTool& tool) {
     const lenfit::ProbeResult probe =
-        tool.probe(file.data(), std::min(file.size(), lenfit::probe_buffer_size), 0);
+        lenfit::probe_stream(file.data(), std::min(file.size(), lenfit::probe_buffer_size), 0, tool);
     EXPECT_EQ(probe.failure, lenfit::Failure::none);
     return probe.format;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The Windows build against the Linux build, under wine: cross-builds ac3lenfit.exe and
-# mp2lenfit.exe with mingw-w64, packs the zip, and runs both builds on the same cases
+# The Windows build against the Linux build, under wine: cross-builds the tools (.exe)
+# with mingw-w64, packs the zip, and runs both builds on the same cases
 # (every fixture fitted to no target, -3 %, +3 %, -20 %, +40 % and its own length, with
 # delays, advances and frame-rate fits, bad input and bad command lines, Unicode and
 # long names): standard output, exit status and output bytes must be identical. Then
@@ -29,7 +29,7 @@ cases=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 zip_contents=$(cd "$work" && cmake -E tar tf "$windows_build/lenfit-1.0.0-win64.zip" | grep -v '/$' | sed 's|.*/||' | sort)
-[ "$zip_contents" = "$(printf '%s\n' README.md ac3lenfit.exe ac3lenfit.txt mp2lenfit.exe mp2lenfit.txt)" ] ||
+[ "$zip_contents" = "$(printf '%s\n' README.md ac3lenfit.exe ac3lenfit.txt dtslenfit.exe dtslenfit.txt mp2lenfit.exe mp2lenfit.txt)" ] ||
   fail "the zip holds: $zip_contents"
 
 # The first start makes wine's prefix; a server that stays makes every later start quick.
@@ -68,10 +68,12 @@ same() {
   return 0
 }
 
-for fixture in "$source_dir"/tests/fixtures/*.ac3 "$source_dir"/tests/fixtures/*.eac3 "$source_dir"/tests/fixtures/*.mp2; do
+for fixture in "$source_dir"/tests/fixtures/*.ac3 "$source_dir"/tests/fixtures/*.eac3 "$source_dir"/tests/fixtures/*.mp2 \
+  "$source_dir"/tests/fixtures/*.dts; do
   name=$(basename "$fixture")
   tool=ac3lenfit
   [ "${name%.mp2}" != "$name" ] && tool=mp2lenfit
+  [ "${name%.dts}" != "$name" ] && tool=dtslenfit
   cp "$fixture" "$run_dir/$name"
   length=$("$build_dir/$tool" "$run_dir/$name" | sed -n 's/^Original length of audio is \([^ ]*\) seconds.*/\1/p')
   same "$tool" -o out "$name"
@@ -88,7 +90,7 @@ done
 head -c 5000 "$source_dir/tests/fixtures/ac3_48k_stereo_192k.ac3" > "$run_dir/short.ac3"
 head -c 30000 /dev/urandom > "$run_dir/noise.ac3"
 mkdir -p "$run_dir/folder"
-for tool in ac3lenfit mp2lenfit; do
+for tool in ac3lenfit mp2lenfit dtslenfit; do
   same "$tool"
   same "$tool" -x in.ac3
   same "$tool" -t nan -o out ac3_48k_stereo_192k.ac3
@@ -100,6 +102,7 @@ for tool in ac3lenfit mp2lenfit; do
   same "$tool" short.ac3
   same "$tool" noise.ac3
   same "$tool" mp2_48k_stereo_192k.mp2
+  same "$tool" dts_48k_5.1_768k.dts
   same "$tool" ac3_48k_stereo_192k.ac3
   same "$tool" -o missing/out ac3_48k_stereo_192k.ac3
 done

@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as an input file, through the probe, the walk, the
-// length estimate and the scaling pass of one format (ac3 when LENFIT_FUZZ_MP2 is not
-// defined, Layer II when it is). The target length is chosen by the input's size.
+// length estimate and the scaling pass of one format (LENFIT_FUZZ_TOOL, whose header is
+// LENFIT_FUZZ_HEADER). The target length is chosen by the input's size.
 //
 // What every run must hold, with or without -k (one input in two) and an edit list
 // (two in three): each unit of the walk (a frame, or an E-AC-3 frame with the
@@ -27,13 +27,8 @@
 #include "common/timeline.h"
 #include "memory_file.h"
 #include "target_factors.h"
-#ifdef LENFIT_FUZZ_MP2
-#include "mp2/mp2_format.h"
-const lenfit::FormatTool& tool = lenfit::mp2_tool;
-#else
-#include "ac3/ac3_format.h"
-const lenfit::FormatTool& tool = lenfit::ac3_tool;
-#endif
+#include LENFIT_FUZZ_HEADER
+const lenfit::FormatTool& tool = lenfit::LENFIT_FUZZ_TOOL;
 
 namespace {
 
