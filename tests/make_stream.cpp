@@ -1,7 +1,8 @@
 // Writes a synthetic stream for demonstrations and benchmarks:
-//   make_stream ac3|mp2 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
+//   make_stream ac3|mp2|dts RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
 // At 44.1 kHz (and 22.05 kHz for mp2) frames of both lengths are mixed as an encoder
-// mixes them to keep the bitrate exact.
+// mixes them to keep the bitrate exact. DTS frames are 5.1 core frames of 512 samples,
+// as long as the bitrate makes them.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +13,7 @@
 namespace {
 
 int usage() {
-    std::puts("usage: make_stream ac3|mp2 RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
+    std::puts("usage: make_stream ac3|mp2|dts RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
     return 2;
 }
 
@@ -42,6 +43,16 @@ bool mp2_codes(double rate_khz, unsigned bitrate, testkit::Mp2Header& header) {
     return false;
 }
 
+bool dts_codes(double rate_khz, unsigned bitrate, testkit::DtsHeader& header) {
+    for (header.sfreq = 0; header.sfreq < 16; ++header.sfreq) {
+        if (testkit::dts_rate_hz(header.sfreq) != rate_khz * 1000) continue;
+        const double bytes = bitrate * 1000.0 * (header.nblks + 1) * 32 / (rate_khz * 1000) / 8;
+        header.fsize = static_cast<unsigned>(bytes) - 1;
+        return bytes >= 96 && bytes <= 16384;
+    }
+    return false;
+}
+
 bool write(std::FILE* file, const testkit::Bytes& bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
@@ -50,8 +61,10 @@ bool write(std::FILE* file, const testkit::Bytes& bytes) {
 
 int main(int argc, char** argv) {
     if (argc < 6) return usage();
-    const bool ac3 = std::strcmp(argv[1], "ac3") == 0;
-    if (!ac3 && std::strcmp(argv[1], "mp2") != 0) return usage();
+    const std::string format = argv[1];
+    const bool ac3 = format == "ac3";
+    const bool dts = format == "dts";
+    if (!ac3 && !dts && format != "mp2") return usage();
     const double rate = std::atof(argv[2]);
     const unsigned bitrate = static_cast<unsigned>(std::atoi(argv[3]));
     const double seconds = std::atof(argv[4]);
@@ -59,21 +72,25 @@ int main(int argc, char** argv) {
     const std::size_t trailing = argc > 7 ? std::strtoul(argv[7], nullptr, 10) : 0;
     testkit::Ac3Header ac3_header;
     testkit::Mp2Header mp2_header;
-    if (seconds <= 0 || !(ac3 ? ac3_codes(rate, bitrate, ac3_header) : mp2_codes(rate, bitrate, mp2_header))) {
-        return usage();
-    }
+    testkit::DtsHeader dts_header;
+    const bool codes = ac3   ? ac3_codes(rate, bitrate, ac3_header)
+                       : dts ? dts_codes(rate, bitrate, dts_header)
+                             : mp2_codes(rate, bitrate, mp2_header);
+    if (seconds <= 0 || !codes) return usage();
 
     std::FILE* out = std::fopen(argv[5], "wb");
     if (out == nullptr) {
         std::printf("cannot create %s\n", argv[5]);
         return 1;
     }
-    const double frame_seconds = (ac3 ? 1536 : 1152) / rate / 1000;
+    const double frame_seconds = (ac3 ? 1536 : dts ? 512 : 1152) / rate / 1000;
     const auto frames = static_cast<std::size_t>(seconds / frame_seconds);
     bool ok = write(out, testkit::junk(leading, 1));
     for (std::size_t i = 0; i < frames && ok; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
-        if (ac3) {
+        if (dts) {
+            ok = write(out, testkit::dts_core_frame(dts_header, index));
+        } else if (ac3) {
             testkit::Ac3Header header = ac3_header;
             header.frmsizecod += header.fscod == 1 && testkit::ac3_long_at_44k(i, bitrate);
             ok = write(out, testkit::ac3_frame(header, index));
