@@ -1,8 +1,9 @@
 // Writes a synthetic stream for demonstrations and benchmarks:
-//   make_stream ac3|mp2|dts RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
+//   make_stream ac3|mp2|dts|dtshd RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING_JUNK [TRAILING_JUNK]]
 // At 44.1 kHz (and 22.05 kHz for mp2) frames of both lengths are mixed as an encoder
 // mixes them to keep the bitrate exact. DTS frames are 5.1 core frames of 512 samples,
-// as long as the bitrate makes them.
+// as long as the bitrate makes them; DTS-HD units are 768 kbit/s core frames, each with
+// an extension substream frame of the rest of the bitrate.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,7 @@
 namespace {
 
 int usage() {
-    std::puts("usage: make_stream ac3|mp2|dts RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
+    std::puts("usage: make_stream ac3|mp2|dts|dtshd RATE_KHZ BITRATE_KBPS SECONDS OUTFILE [LEADING [TRAILING]]");
     return 2;
 }
 
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
     if (argc < 6) return usage();
     const std::string format = argv[1];
     const bool ac3 = format == "ac3";
-    const bool dts = format == "dts";
+    const bool hd = format == "dtshd";
+    const bool dts = format == "dts" || hd;
     if (!ac3 && !dts && format != "mp2") return usage();
     const double rate = std::atof(argv[2]);
     const unsigned bitrate = static_cast<unsigned>(std::atoi(argv[3]));
@@ -74,9 +76,10 @@ int main(int argc, char** argv) {
     testkit::Mp2Header mp2_header;
     testkit::DtsHeader dts_header;
     const bool codes = ac3   ? ac3_codes(rate, bitrate, ac3_header)
-                       : dts ? dts_codes(rate, bitrate, dts_header)
+                       : dts ? dts_codes(rate, hd ? 768 : bitrate, dts_header)
                              : mp2_codes(rate, bitrate, mp2_header);
-    if (seconds <= 0 || !codes) return usage();
+    const std::size_t unit_bytes = dts ? bitrate * 1000 * (dts_header.nblks + 1) * 32 / static_cast<std::size_t>(rate * 1000) / 8 : 0;
+    if (seconds <= 0 || !codes || (hd && unit_bytes < dts_header.fsize + 1 + 64)) return usage();
 
     std::FILE* out = std::fopen(argv[5], "wb");
     if (out == nullptr) {
@@ -88,7 +91,9 @@ int main(int argc, char** argv) {
     bool ok = write(out, testkit::junk(leading, 1));
     for (std::size_t i = 0; i < frames && ok; ++i) {
         const auto index = static_cast<std::uint32_t>(i);
-        if (dts) {
+        if (hd) {
+            ok = write(out, testkit::dts_hd_unit(dts_header, {unit_bytes - dts_header.fsize - 1}, index));
+        } else if (dts) {
             ok = write(out, testkit::dts_core_frame(dts_header, index));
         } else if (ac3) {
             testkit::Ac3Header header = ac3_header;

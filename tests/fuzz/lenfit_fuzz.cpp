@@ -3,8 +3,8 @@
 // LENFIT_FUZZ_HEADER). The target length is chosen by the input's size.
 //
 // What every run must hold, with or without -k (one input in two) and an edit list
-// (two in three): each unit of the walk (a frame, or an E-AC-3 frame with the
-// substream frames that carry it on) starts with a header of the stream and has the
+// (two in three): each unit of the walk (a frame, or an E-AC-3 frame or DTS core frame
+// with the frames that carry it on) starts with a header of the stream and has the
 // length its frames' headers give, and with -k passes the format's check; every byte
 // is leading junk, a unit, damage or trailing junk; each silent unit in the place of
 // damage is one whole unit of the stream that passes the check; a timeline through
@@ -184,10 +184,13 @@ lenfit::OutputStart output_start(std::size_t size, const lenfit::ProbeResult& pr
         return start;
     }
     if (!tool.syntax->silent_unit(probe.first_unit.data(), probe.first_unit.size(), start.silent_unit)) return start;
-    // The silent unit has the first unit's length, is one unit of the stream by its own
-    // headers, and passes the format's check.
+    // The silent unit has the first unit's shape and at most its length (a DTS core
+    // frame stands for its whole unit), is one unit of the stream by its own headers, and
+    // passes the format's check.
     const std::vector<std::uint8_t>& silent = start.silent_unit;
-    if (silent.size() != probe.first_unit.size()) std::abort();
+    if (silent.size() > probe.first_unit.size() || !tool.syntax->same_shape(silent.data(), probe.first_unit.data())) {
+        std::abort();
+    }
     if (!whole_unit(silent.data(), silent.size(), probe.format.stream_key, true)) std::abort();
     start.silent_units = units;
     return start;
