@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Throughput and memory of both tools against cat, in the two states a user's file is in.
+# Throughput and memory of the tools against cat, in the two states a user's file is in.
 #
 #   bench/run.sh [SIZE_MB]     (default 256: streams of about 256 MiB)
 #
-# Four streams (AC-3 48 kHz 448 kbit/s; AC-3 44.1 kHz 192 kbit/s with mixed frame sizes;
+# Six streams (AC-3 48 kHz 448 kbit/s; AC-3 44.1 kHz 192 kbit/s with mixed frame sizes;
 # Layer II 44.1 kHz 224 kbit/s with mixed padding; AC-3 48 kHz switching between 448 and
-# 192 kbit/s every quarter), each timed in two states:
+# 192 kbit/s every quarter; DTS 48 kHz 1509 kbit/s; DTS-HD 48 kHz 3000 kbit/s, each core
+# frame with an extension substream frame), each timed in two states:
 #   written  the stream as ffmpeg has just written it (ffmpeg -c copy), as a track is
 #            just extracted before it is fitted: it sits in the page cache in small pages;
 #   disk     dropped from the page cache, then read back from disk.
@@ -23,7 +24,7 @@ if [ ! -x /usr/bin/time ]; then
   apt-get update >/dev/null && apt-get install -y time >/dev/null
 fi
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench -j2 --target ac3lenfit mp2lenfit make_stream >/dev/null
+cmake --build build-bench -j2 --target ac3lenfit mp2lenfit dtslenfit make_stream >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/lenfit-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -35,6 +36,8 @@ streams=(
   "ac3-44k-192-mixed ac3lenfit ac3 44.1 192 24000"
   "mp2-44k-224-padded mp2lenfit mp2 44.1 224 28000"
   "ac3-48k-switching ac3lenfit ac3 48 switch 40000"
+  "dts-48k-1509 dtslenfit dts 48 1509 188625"
+  "dtshd-48k-3000 dtslenfit dtshd 48 3000 375000"
 )
 
 # make OUT FORMAT RATE BITRATE SECONDS: one stream, or for bitrate "switch" four quarters
@@ -51,9 +54,10 @@ make() {
 # written MADE IN FORMAT: IN as a user has it just after extracting the track.
 written() {
   if command -v ffmpeg >/dev/null; then
-    local demuxer=$3
+    local demuxer=$3 muxer=$3
     [ "$3" = mp2 ] && demuxer=mp3  # ffmpeg reads all MPEG audio layers as mp3
-    ffmpeg -nostdin -v fatal -y -f "$demuxer" -i "$1" -c copy -f "$3" "$2"
+    [ "$3" = dtshd ] && demuxer=dts muxer=dts
+    ffmpeg -nostdin -v fatal -y -f "$demuxer" -i "$1" -c copy -f "$muxer" "$2"
   else
     cp "$1" "$2"
   fi

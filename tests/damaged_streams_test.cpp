@@ -265,6 +265,12 @@ std::vector<DamagedStream> damaged_streams() {
     add_hole("dts_packets_lost_across_a_boundary", dts_surround, 10, dts_surround[10].size() - 100, 3 * 184, 2,
              dts_surround[9]);
 
+    Builder dts_splice;  // a frame cut short where the second stream was spliced in
+    dts_splice.frames(dts_stereo, 0, 30)
+        .lost(Bytes(dts_stereo[30].begin(), dts_stereo[30].begin() + 300), 1, dts_stereo[29])
+        .frames(dts_surround);
+    add("dts_splice_with_a_frame_cut_short", dts_splice);
+
     // No check vouches for a DTS frame that junk follows: it goes with the junk, and
     // silent units cover both (as many as the frame and 333 bytes take: 2 of 428
     // bytes); at the end it goes with the trailing junk.

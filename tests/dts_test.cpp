@@ -119,6 +119,45 @@ TEST(DtsTool, HdUnitsAreWrittenWhole) {
     }
 }
 
+// A DTS-HD unit's silent unit is its core frame's silent frame alone: a delay, -k and
+// an edit list put core frames alone where they put silence, and every other unit goes
+// whole.
+TEST(DtsTool, SilenceInDtsHdIsCoreFramesAlone) {
+    testkit::TempDir dir;
+    Bytes stream;
+    std::vector<Bytes> units;
+    for (std::uint32_t i = 0; i < 100; ++i) {
+        units.push_back(testkit::dts_hd_unit(DtsHeader{}, {2000}, i));
+        Bytes unit = units.back();
+        if (i == 30) unit.erase(unit.begin() + 1500, unit.begin() + 1500 + 184);  // lost in the extension frame
+        testkit::append(stream, unit);
+    }
+    testkit::write_file(dir.path("in"), stream);
+    const testkit::RunResult result =
+        testkit::run_checked(DTSLENFIT_PATH, {"-k", "-d", "32", "-e", "0.5+0.1", "-o", dir.path("out"), dir.path("in")});
+    ASSERT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(result.out,
+              "Audio type is DTS, 5.1 channel(s) mode C+L+R+SL+SR, with an extension substream.\n"
+              "Each frame is 3024 bytes, sampling freq is 48 kHz, and bitrate is 2268 kbps.\n"
+              "Found 0 leading and 0 trailing junk bytes.\n"
+              "Found 2840 damaged bytes in 1 place(s); 1 silent frame(s) take their place.\n"
+              "Original length of audio is 1.06667 seconds, or 00:00:01.067, in 100 frames\n"
+              "Silence of 0.1 seconds at 00:00:00.501 is 9 silent frame(s).\n"
+              "Edited length is 1.16267 seconds, or 00:00:01.163, in 109 frames.\n"
+              "Delay of 32 ms is 3 silent frame(s) at the start, or 32 ms.\n"
+              "Error in frame 31 detected.\n"
+              "Inserted 0 frames, actual length now is 00:00:01.195 in 112 frames.\n");
+    Bytes silent;
+    ASSERT_TRUE(lenfit::dts_silent_unit(units[0].data(), units[0].size(), silent));
+    ASSERT_EQ(silent.size(), 1024u);
+    std::vector<Bytes> expected(3, silent);
+    for (std::size_t i = 0; i < 100; ++i) {
+        if (i == 47) expected.insert(expected.end(), 9, silent);
+        expected.push_back(i == 30 ? silent : units[i]);
+    }
+    EXPECT_EQ(testkit::split_dts_units(testkit::read_file(dir.path("out"))), expected);
+}
+
 // Silent core frames decode to exact zeros, for every channel arrangement a core alone
 // carries, with and without LFE, at every block count, with the header CRC, dynamic
 // range, time stamp and DSYNC after every subsubframe; shapes outside them are refused.

@@ -240,6 +240,11 @@ TEST_P(RealStream, DamageKeptInTimeDecodesAsTheStreamAwayFromItsPlaces) {
         EXPECT_LE(worst, 1.0f / 32768 + 1e-7f);
         return;
     }
+    // DTS decodes without dither: the fixture's samples.
+    if (format.tag == std::string("dts")) {
+        EXPECT_EQ(worst, 0.0f);
+        return;
+    }
     // AC-3 within the decoder's dither: silent frames draw no dither, so the frames after
     // them draw other noise. How far that moves samples shows in the stream decoded
     // without its first unit, whose dither is shifted likewise.
