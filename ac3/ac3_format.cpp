@@ -288,7 +288,8 @@ const FormatTool ac3_tool = {
     .describe = ac3_description,
     .refuses = nullptr,
     .refuses_unfound = nullptr,
-    .reports_padding = false,
+    .irregular_long_frames = nullptr,
+    .long_frames_count = nullptr,
 };
 
 }  // namespace lenfit

@@ -112,8 +112,12 @@ struct FormatTool {
     // Where no unit was found: whether the n bytes hold the format in a form the tool
     // does not read, or nullptr.
     bool (*refuses_unfound)(const std::uint8_t* bytes, std::size_t n);
-    // Whether the reports speak of padded frames (Layer II's padding).
-    bool reports_padding;
+    // The reports' lines on long frames (Layer II's padding), or nullptr where the
+    // reports speak of none: the line when long and short frames follow no rule, and
+    // the count of long frames (%llu) after the pass, where the length varies or
+    // follows no rule.
+    const char* irregular_long_frames;
+    const char* long_frames_count;
 };
 
 // ---- pieces of a probe that every format uses

@@ -107,7 +107,7 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
     }
     std::printf("Original length of audio is %g seconds, or %s, in %" PRIu64 " frames\n", estimate.original_seconds,
                 format_duration(estimate.original_seconds).c_str(), estimate.frame_count);
-    if (tool.reports_padding && padding_irregular(walk)) std::puts("Frame irregularities detected, may be in padding.");
+    if (tool.irregular_long_frames != nullptr && padding_irregular(walk)) std::fputs(tool.irregular_long_frames, stdout);
     if (walk.lowest_bitrate_kbps != walk.highest_bitrate_kbps) {
         std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
                     walk.highest_bitrate_kbps);
@@ -165,8 +165,8 @@ void print_damaged_unit(std::uint64_t unit_number) {
 void print_pass_report(const PassReport& report, const LengthEstimate& estimate, const StreamFormat& format,
                        const FormatTool& tool) {
     const FrameSchedule& schedule = report.schedule;
-    if (tool.reports_padding && (padding_irregular(estimate.walk) || format.length_varies)) {
-        std::printf("%" PRIu64 " original frames are padded.\n", estimate.walk.long_units);
+    if (tool.long_frames_count != nullptr && (padding_irregular(estimate.walk) || format.length_varies)) {
+        std::printf(tool.long_frames_count, static_cast<unsigned long long>(estimate.walk.long_units));
     }
     const std::int64_t change = schedule.net_change;
     // A run without a target inserts nothing, where the edits leave no unit too.

@@ -205,7 +205,8 @@ const FormatTool dts_tool = {
     .describe = dts_description,
     .refuses = nullptr,
     .refuses_unfound = dts_unread_form,
-    .reports_padding = false,
+    .irregular_long_frames = nullptr,
+    .long_frames_count = nullptr,
 };
 
 }  // namespace lenfit

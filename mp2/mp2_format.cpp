@@ -156,7 +156,8 @@ const FormatTool mp2_tool = {
     .describe = layer2_first_unit_description,
     .refuses = layer2_refuses,
     .refuses_unfound = nullptr,
-    .reports_padding = true,
+    .irregular_long_frames = "Frame irregularities detected, may be in padding.\n",
+    .long_frames_count = "%llu original frames are padded.\n",
 };
 
 }  // namespace lenfit

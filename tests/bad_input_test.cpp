@@ -16,38 +16,29 @@ namespace {
 using testkit::Bytes;
 using testkit::RunResult;
 
-struct Tool {
-    const char* name;
-    std::string path;
-    const char* not_this_format;  // the probe's message, %s for the path
-    Bytes (*frames)(std::size_t count);
-    std::size_t frame_bytes;
-    const char* frame_seconds_text;  // one frame, as the length report prints it
-};
+using testkit::FormatCase;
 
-Bytes ac3_48k(std::size_t count) { return testkit::ac3_frames(count, testkit::Ac3Header{}); }
-Bytes mp2_48k(std::size_t count) { return testkit::mp2_frames(count, testkit::mp2_header(1, 1, 10)); }
-Bytes dts_48k(std::size_t count) { return testkit::dts_frames(count, testkit::DtsHeader{}); }
-
-const Tool tools[] = {
-    {"ac3lenfit", AC3LENFIT_PATH, "File %s does not look like an AC-3 audio file.\n", ac3_48k, 1792, "0.032"},
-    {"mp2lenfit", MP2LENFIT_PATH, "File %s does not look like a MP2 audio file.\n", mp2_48k, 576, "0.024"},
-    {"dtslenfit", DTSLENFIT_PATH, "File %s does not look like a DTS audio file.\n", dts_48k, 1024, "0.01066666666666667"},
-};
-
-void PrintTo(const Tool& tool, std::ostream* out) { *out << tool.name; }
+// A stream of another format than the tool's.
+Bytes other_format(const FormatCase& format, std::size_t frames) {
+    for (const FormatCase& other : testkit::format_cases()) {
+        if (other.tag != std::string(format.tag)) return other.sample_stream(frames);
+    }
+    return {};
+}
 
 std::string with_path(const char* format, const std::string& path) {
     std::string text = format;
     return text.replace(text.find("%s"), 2, path);
 }
 
-class BadInput : public ::testing::TestWithParam<Tool>, protected testkit::ToolTest {
+class BadInput : public ::testing::TestWithParam<FormatCase>, protected testkit::ToolTest {
 protected:
-    BadInput() : ToolTest(GetParam().path) {}
-    const Tool& tool = GetParam();
+    BadInput() : ToolTest(testkit::tool_path(GetParam())) {}
+    const FormatCase& tool = GetParam();
+    const std::size_t frame_bytes = tool.sample_stream(1).size();
+    const double frame_seconds = tool.unit_seconds(tool.sample_stream(1));
     std::string description() {
-        testkit::write_file(dir.path("probe"), tool.frames(20));
+        testkit::write_file(dir.path("probe"), tool.sample_stream(20));
         const std::string text = run({dir.path("probe")}).out;
         return text.substr(0, text.find("Found"));
     }
@@ -57,10 +48,10 @@ TEST_P(BadInput, NotAStreamOfTheFormat) {
     std::mt19937 random(7);
     Bytes noise(50000);
     for (auto& byte : noise) byte = static_cast<std::uint8_t>(random());
-    const Bytes other = GetParam().name == std::string("ac3lenfit") ? mp2_48k(100) : ac3_48k(100);
+    const Bytes other = other_format(tool, 100);
     // The first frame must begin within the first 10000 bytes.
     Bytes late = testkit::junk(10000);
-    testkit::append(late, tool.frames(30));
+    testkit::append(late, tool.sample_stream(30));
     for (const Bytes& content : {Bytes(), testkit::junk(9999), noise, other, late}) {
         testkit::write_file(in, content);
         const RunResult result = run({"-t", "10", "-o", out, in});
@@ -72,8 +63,8 @@ TEST_P(BadInput, NotAStreamOfTheFormat) {
 }
 
 TEST_P(BadInput, TooShortAndJustLongEnough) {
-    const std::size_t frames = 10000 / tool.frame_bytes;
-    Bytes short_file = tool.frames(frames);
+    const std::size_t frames = 10000 / frame_bytes;
+    Bytes short_file = tool.sample_stream(frames);
     testkit::write_file(in, short_file);
     RunResult result = run({in});
     EXPECT_EQ(result.status, 1);
@@ -102,7 +93,7 @@ TEST_P(BadInput, MissingAndDirectoryInputs) {
 // Runs as nobody when the tests run as root, in a folder nobody may enter.
 TEST_P(BadInput, UnreadableInput) {
     ASSERT_EQ(chmod(dir.root().c_str(), 0777), 0);
-    testkit::write_file(in, tool.frames(20));
+    testkit::write_file(in, tool.sample_stream(20));
     ASSERT_EQ(chmod(in.c_str(), 0), 0);
     const RunResult result = run({"-o", out, in}, true);
     if (result.status == testkit::cannot_run_unprivileged) GTEST_SKIP() << "nobody may not run the tool here";
@@ -112,7 +103,7 @@ TEST_P(BadInput, UnreadableInput) {
 }
 
 TEST_P(BadInput, OutputThatCannotBeOpenedOrWritten) {
-    const Bytes stream = tool.frames(100);
+    const Bytes stream = tool.sample_stream(100);
     testkit::write_file(in, stream);
     const std::string nowhere = dir.path("missing/out");
     RunResult result = run({"-o", nowhere, in});
@@ -128,7 +119,7 @@ TEST_P(BadInput, OutputThatCannotBeOpenedOrWritten) {
 
 TEST_P(BadInput, OutputInAFolderThatCannotBeWritten) {
     ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
-    testkit::write_file(in, tool.frames(100));
+    testkit::write_file(in, tool.sample_stream(100));
     ASSERT_EQ(chmod(in.c_str(), 0644), 0);
     ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0555), 0);
     const RunResult result = run({"-o", dir.path("locked/out"), in}, true);
@@ -138,7 +129,7 @@ TEST_P(BadInput, OutputInAFolderThatCannotBeWritten) {
 }
 
 TEST_P(BadInput, TheInputIsNeverTheOutput) {
-    const Bytes stream = tool.frames(100);
+    const Bytes stream = tool.sample_stream(100);
     testkit::write_file(in, stream);
     ASSERT_EQ(link(in.c_str(), dir.path("hard").c_str()), 0);
     ASSERT_EQ(symlink(in.c_str(), dir.path("soft").c_str()), 0);
@@ -151,14 +142,14 @@ TEST_P(BadInput, TheInputIsNeverTheOutput) {
 }
 
 TEST_P(BadInput, AbsurdTargetsCreateNothingAndNegativeOnesDropEverything) {
-    testkit::write_file(in, tool.frames(100));
+    testkit::write_file(in, tool.sample_stream(100));
     for (const std::vector<std::string>& absurd :
          {std::vector<std::string>{"-t", "1e300"}, {"-d", "1e9"}, {"-r", "25:24", "-t", "90"}}) {
         std::vector<std::string> arguments = absurd;
         arguments.insert(arguments.end(), {"-o", out, in});
         const RunResult result = run(arguments);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out.rfind(std::string("Usage: ") + tool.name, 0), 0u);
+        EXPECT_EQ(result.out.rfind("Usage: " + testkit::tool_name(tool), 0), 0u);
         EXPECT_FALSE(testkit::file_exists(out));
     }
     const RunResult negative = run({"-t", "-5", "-o", out, in});
@@ -171,7 +162,7 @@ TEST_P(BadInput, AbsurdTargetsCreateNothingAndNegativeOnesDropEverything) {
 TEST_P(BadInput, InputFromAPipe) {
     const std::string fifo = dir.path("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const Bytes stream = tool.frames(30);
+    const Bytes stream = tool.sample_stream(30);
     const pid_t writer = fork();
     if (writer == 0) {
         const int fd = open(fifo.c_str(), O_WRONLY);
@@ -191,7 +182,7 @@ TEST_P(BadInput, PathsLongerThanAThousandCharacters) {
         folder += "/" + std::string(200, 'd');
         ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     }
-    const Bytes stream = tool.frames(40);
+    const Bytes stream = tool.sample_stream(40);
     testkit::write_file(folder + "/in", stream);
     const RunResult result = run({"-o", folder + "/out", folder + "/in"});
     EXPECT_EQ(result.status, 0) << result.out;
@@ -202,8 +193,8 @@ TEST_P(BadInput, SparseInputOfOverTwoGigabytes) {
     // Frames at the start and at the end, a hole of zeros between: the walk steps over
     // more damage than 32 bits can count.
     const std::int64_t size = (2ll << 30) + 20 * 1792;
-    const Bytes head = tool.frames(20);
-    const Bytes tail = tool.frames(20);
+    const Bytes head = tool.sample_stream(20);
+    const Bytes tail = tool.sample_stream(20);
     const int fd = open(in.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ASSERT_GE(fd, 0);
     const bool written = ftruncate(fd, size) == 0 &&
@@ -218,9 +209,9 @@ TEST_P(BadInput, SparseInputOfOverTwoGigabytes) {
     const RunResult result = run({in});
     EXPECT_EQ(result.status, 0);
     // Where nothing vouches for a unit that zeros follow, the head's last one is damage.
-    const int frames = testkit::format_of(tool.name).keeps_unit_before_junk ? 40 : 39;
-    const std::int64_t damage = size - frames * static_cast<std::int64_t>(tool.frame_bytes);
-    const double seconds = frames * std::atof(tool.frame_seconds_text);
+    const int frames = tool.keeps_unit_before_junk ? 40 : 39;
+    const std::int64_t damage = size - frames * static_cast<std::int64_t>(frame_bytes);
+    const double seconds = frames * frame_seconds;
     char expected[300];
     std::snprintf(expected, sizeof expected,
                   "Found 0 leading and 0 trailing junk bytes.\n"
@@ -230,7 +221,7 @@ TEST_P(BadInput, SparseInputOfOverTwoGigabytes) {
     EXPECT_EQ(result.out, description() + expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothTools, BadInput, ::testing::ValuesIn(tools),
-                         [](const ::testing::TestParamInfo<Tool>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EveryTool, BadInput, ::testing::ValuesIn(testkit::format_cases()),
+                         [](const ::testing::TestParamInfo<FormatCase>& info) { return testkit::tool_name(info.param); });
 
 }  // namespace

@@ -32,13 +32,22 @@ double dts_unit_seconds(const Bytes& unit) {
     return (nblks + 1) * 32.0 / dts_rate_hz(sfreq);
 }
 
+// 48 kHz streams: AC-3 5.1 at 448 kbit/s, Layer II stereo at 192 kbit/s, DTS 5.1 at
+// 768 kbit/s.
+Bytes ac3_sample(std::size_t frames) { return ac3_frames(frames, Ac3Header{}); }
+Bytes mp2_sample(std::size_t frames) { return mp2_frames(frames, mp2_header(1, 1, 10)); }
+Bytes dts_sample(std::size_t frames) { return dts_frames(frames, DtsHeader{}); }
+
 }  // namespace
 
 const std::vector<FormatCase>& format_cases() {
     static const std::vector<FormatCase> cases = {
-        {"ac3", "ac3", 0x0B, split_ac3_units, lenfit::ac3_silent_unit, ac3_unit_seconds, true, true},
-        {"mp2", "mp2", 0xFF, split_mp2_frames, lenfit::layer2_silent_unit, mp2_unit_seconds, false, true},
-        {"dts", "dts", 0x7F, split_dts_units, lenfit::dts_silent_unit, dts_unit_seconds, false, false},
+        {"ac3", "ac3", 0x0B, split_ac3_units, lenfit::ac3_silent_unit, ac3_unit_seconds, true, true,
+         "File %s does not look like an AC-3 audio file.\n", ac3_sample},
+        {"mp2", "mp2", 0xFF, split_mp2_frames, lenfit::layer2_silent_unit, mp2_unit_seconds, false, true,
+         "File %s does not look like a MP2 audio file.\n", mp2_sample},
+        {"dts", "dts", 0x7F, split_dts_units, lenfit::dts_silent_unit, dts_unit_seconds, false, false,
+         "File %s does not look like a DTS audio file.\n", dts_sample},
     };
     return cases;
 }
@@ -50,6 +59,10 @@ const FormatCase& format_of(const std::string& name) {
     return format_cases().front();  // "eac3..." and every other name: ac3lenfit
 }
 
-std::string tool_path(const FormatCase& format) { return std::string(TOOLS_DIR) + "/" + format.tag + "lenfit"; }
+std::string tool_name(const FormatCase& format) { return std::string(format.tag) + "lenfit"; }
+
+void PrintTo(const FormatCase& format, std::ostream* out) { *out << tool_name(format); }
+
+std::string tool_path(const FormatCase& format) { return std::string(TOOLS_DIR) + "/" + tool_name(format); }
 
 }  // namespace testkit

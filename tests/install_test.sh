@@ -16,7 +16,8 @@ section() { awk -v name="$2" '/^\.SH / { inside = ($0 == ".SH " name || $0 == ".
 # The page's source with the tool's own names made neutral.
 neutral() { sed -e 's/ac3lenfit\|mp2lenfit\|dtslenfit/TOOL/g; s/AC3LENFIT\|MP2LENFIT\|DTSLENFIT/TOOL/g; s/\.ac3\|\.mp2\|\.dts/.EXT/g'; }
 
-tools="ac3lenfit mp2lenfit dtslenfit"
+# A tool per format folder.
+tools=$(cd "$source_dir" && ls -- */main.cpp | sed 's|/main.cpp$|lenfit|')
 for tool in $tools; do
   page="$source_dir/man/$tool.1"
   warnings=$(groff -man -ww -z "$page" 2>&1)
@@ -32,7 +33,7 @@ for tool in $tools; do
 done
 
 for name in SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
-  for other in mp2lenfit dtslenfit; do
+  for other in $tools; do
     if ! diff <(section "$source_dir/man/ac3lenfit.1" "$name" | neutral) \
               <(section "$source_dir/man/$other.1" "$name" | neutral) >"$work/diff"; then
       fail "the $name sections of ac3lenfit.1 and $other.1 drifted apart:"; cat "$work/diff"
@@ -41,12 +42,7 @@ for name in SYNOPSIS OPTIONS "EXIT STATUS" EXAMPLES; do
 done
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
-expected="bin/ac3lenfit
-bin/dtslenfit
-bin/mp2lenfit
-share/man/man1/ac3lenfit.1
-share/man/man1/dtslenfit.1
-share/man/man1/mp2lenfit.1"
+expected=$( (for tool in $tools; do echo "bin/$tool"; echo "share/man/man1/$tool.1"; done) | sort)
 installed=$(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort)
 [ "$installed" = "$expected" ] || fail "the install holds: $installed"
 for tool in $tools; do

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -138,12 +139,18 @@ struct FormatCase {
     // Whether a unit that junk follows is taken: vouched for by its CRC (AC-3), or
     // taken whole (Layer II); DTS leaves it for damage, or trailing junk at the end.
     bool keeps_unit_before_junk;
+    const char* not_this_format;  // the tool's message for other bytes, %s the path
+    // A stream of `frames` frames of one shape, built byte by byte.
+    Bytes (*sample_stream)(std::size_t frames);
 };
 const std::vector<FormatCase>& format_cases();
 // The case of a fixture or family by its name (E-AC-3's "eac3" names are ac3lenfit's).
 const FormatCase& format_of(const std::string& name);
-// The built tool of a format.
+// The built tool of a format, and its name.
 std::string tool_path(const FormatCase& format);
+std::string tool_name(const FormatCase& format);
+// Test names and failures name the tool, not the record's bytes.
+void PrintTo(const FormatCase& format, std::ostream* out);
 
 // How an output stream was made from the input's frames.
 struct FrameChanges {

@@ -29,7 +29,9 @@ cases=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 zip_contents=$(cd "$work" && cmake -E tar tf "$windows_build/lenfit-1.0.0-win64.zip" | grep -v '/$' | sed 's|.*/||' | sort)
-[ "$zip_contents" = "$(printf '%s\n' README.md ac3lenfit.exe ac3lenfit.txt dtslenfit.exe dtslenfit.txt mp2lenfit.exe mp2lenfit.txt)" ] ||
+# A tool per format folder.
+tools=$(cd "$source_dir" && ls -- */main.cpp | sed 's|/main.cpp$|lenfit|')
+[ "$zip_contents" = "$( (echo README.md; for tool in $tools; do echo "$tool.exe"; echo "$tool.txt"; done) | sort)" ] ||
   fail "the zip holds: $zip_contents"
 
 # The first start makes wine's prefix; a server that stays makes every later start quick.
@@ -68,12 +70,12 @@ same() {
   return 0
 }
 
-for fixture in "$source_dir"/tests/fixtures/*.ac3 "$source_dir"/tests/fixtures/*.eac3 "$source_dir"/tests/fixtures/*.mp2 \
-  "$source_dir"/tests/fixtures/*.dts; do
+for fixture in "$source_dir"/tests/fixtures/*; do
   name=$(basename "$fixture")
-  tool=ac3lenfit
-  [ "${name%.mp2}" != "$name" ] && tool=mp2lenfit
-  [ "${name%.dts}" != "$name" ] && tool=dtslenfit
+  [ "${name%.sh}" = "$name" ] || continue
+  # The format's name starts the fixture's; ac3lenfit reads E-AC-3 too.
+  tool=${name%%_*}lenfit
+  [ "$tool" = eac3lenfit ] && tool=ac3lenfit
   cp "$fixture" "$run_dir/$name"
   length=$("$build_dir/$tool" "$run_dir/$name" | sed -n 's/^Original length of audio is \([^ ]*\) seconds.*/\1/p')
   same "$tool" -o out "$name"
@@ -90,7 +92,7 @@ done
 head -c 5000 "$source_dir/tests/fixtures/ac3_48k_stereo_192k.ac3" > "$run_dir/short.ac3"
 head -c 30000 /dev/urandom > "$run_dir/noise.ac3"
 mkdir -p "$run_dir/folder"
-for tool in ac3lenfit mp2lenfit dtslenfit; do
+for tool in $tools; do
   same "$tool"
   same "$tool" -x in.ac3
   same "$tool" -t nan -o out ac3_48k_stereo_192k.ac3
