@@ -106,8 +106,9 @@ bool confirmed_unit_inside(const FrameWalk& walk, const std::uint8_t* unit, std:
 }
 
 // Length of the unit the walk takes at its position, or 0: a confirmed unit or, where
-// the format has no unit check to vouch for it and takes such units, a whole unit that leads nowhere and
-// holds no confirmed unit inside it (which would make it a unit cut short).
+// the format has no unit check to vouch for it and takes such units, a whole unit that
+// leads nowhere and holds no confirmed unit inside it (which would make it a unit cut
+// short).
 std::uint32_t unit_taken_at(const FrameWalk& walk, const std::uint8_t* here, std::size_t n) {
     const FrameSyntax& syntax = *walk.syntax;
     const std::int64_t to_end = walk.file_bytes - walk.position;

@@ -1,4 +1,4 @@
-// The run sequence of both tools: command line, open, probe, estimate and, when an
+// The run sequence of the tools: command line, open, probe, estimate and, when an
 // output file is named, the scaling pass. Everything the tools print is printed here
 // (the usage text aside), and every failure becomes its message and exit status here.
 #include "common/run.h"
@@ -107,7 +107,9 @@ void print_length_report(const LengthEstimate& estimate, const StreamFormat& for
     }
     std::printf("Original length of audio is %g seconds, or %s, in %" PRIu64 " frames\n", estimate.original_seconds,
                 format_duration(estimate.original_seconds).c_str(), estimate.frame_count);
-    if (tool.irregular_long_frames != nullptr && padding_irregular(walk)) std::fputs(tool.irregular_long_frames, stdout);
+    if (tool.irregular_long_frames != nullptr && padding_irregular(walk)) {
+        std::fputs(tool.irregular_long_frames, stdout);
+    }
     if (walk.lowest_bitrate_kbps != walk.highest_bitrate_kbps) {
         std::printf("Bitrate varies from %" PRId32 " to %" PRId32 " kbps.\n", walk.lowest_bitrate_kbps,
                     walk.highest_bitrate_kbps);

@@ -222,6 +222,8 @@ TEST_P(BadInput, SparseInputOfOverTwoGigabytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryTool, BadInput, ::testing::ValuesIn(testkit::format_cases()),
-                         [](const ::testing::TestParamInfo<FormatCase>& info) { return testkit::tool_name(info.param); });
+                         [](const ::testing::TestParamInfo<FormatCase>& info) {
+                             return testkit::tool_name(info.param);
+                         });
 
 }  // namespace

@@ -289,7 +289,9 @@ std::vector<DamagedStream> damaged_streams() {
     const testkit::DtsHeader core;
     dts_hd.lost(testkit::dts_substream_frame(0, 2000, 999));  // its core frame cut off
     for (std::uint32_t i = 0; i < 120; ++i) {
-        Bytes unit = testkit::dts_hd_unit(core, i < 80 ? std::vector<std::size_t>{2000, 600} : std::vector<std::size_t>{3000}, i);
+        const std::vector<std::size_t> substreams =
+            i < 80 ? std::vector<std::size_t>{2000, 600} : std::vector<std::size_t>{3000};
+        Bytes unit = testkit::dts_hd_unit(core, substreams, i);
         if (i == 40) {
             unit.erase(unit.begin() + 2000, unit.begin() + 2000 + 184);  // lost in an extension frame
             dts_hd.lost(unit, 1, testkit::dts_hd_unit(core, {2000, 600}, 39));

@@ -76,8 +76,9 @@ TEST(DtsTool, RefusesOtherFormsOfDts) {
         testkit::write_file(dir.path("in"), file);
         return testkit::run_checked(DTSLENFIT_PATH, {dir.path("in")});
     };
-    const std::string refused = "File " + dir.path("in") +
-                                " holds DTS that dtslenfit does not read (14-bit words, little-endian order, or no core).\n";
+    const std::string refused =
+        "File " + dir.path("in") +
+        " holds DTS that dtslenfit does not read (14-bit words, little-endian order, or no core).\n";
     Bytes little_endian = stream;
     for (std::size_t i = 0; i + 1 < little_endian.size(); i += 2) std::swap(little_endian[i], little_endian[i + 1]);
     Bytes substreams_only;
@@ -133,8 +134,8 @@ TEST(DtsTool, SilenceInDtsHdIsCoreFramesAlone) {
         testkit::append(stream, unit);
     }
     testkit::write_file(dir.path("in"), stream);
-    const testkit::RunResult result =
-        testkit::run_checked(DTSLENFIT_PATH, {"-k", "-d", "32", "-e", "0.5+0.1", "-o", dir.path("out"), dir.path("in")});
+    const testkit::RunResult result = testkit::run_checked(
+        DTSLENFIT_PATH, {"-k", "-d", "32", "-e", "0.5+0.1", "-o", dir.path("out"), dir.path("in")});
     ASSERT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(result.out,
               "Audio type is DTS, 5.1 channel(s) mode C+L+R+SL+SR, with an extension substream.\n"

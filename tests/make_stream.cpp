@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
     const bool codes = ac3   ? ac3_codes(rate, bitrate, ac3_header)
                        : dts ? dts_codes(rate, hd ? 768 : bitrate, dts_header)
                              : mp2_codes(rate, bitrate, mp2_header);
-    const std::size_t unit_bytes = dts ? bitrate * 1000 * (dts_header.nblks + 1) * 32 / static_cast<std::size_t>(rate * 1000) / 8 : 0;
+    // A DTS unit of 512 samples holds bitrate x 512 / rate bits.
+    const std::size_t unit_bytes =
+        dts ? std::size_t{bitrate} * 1000 * (dts_header.nblks + 1) * 32 / static_cast<std::size_t>(rate * 1000) / 8 : 0;
     if (seconds <= 0 || !codes || (hd && unit_bytes < dts_header.fsize + 1 + 64)) return usage();
 
     std::FILE* out = std::fopen(argv[5], "wb");

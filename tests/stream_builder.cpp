@@ -7,7 +7,7 @@ namespace {
 constexpr unsigned bitrates_kbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
                                         192, 224, 256, 320, 384, 448, 512, 576, 640};
 
-// A byte from an alphabet (0x20 to 0x5F) that holds no sync byte of either format.
+// A byte from an alphabet (0x20 to 0x5F) that holds no sync byte of any format.
 std::uint8_t safe_byte(std::uint32_t value) { return static_cast<std::uint8_t>(0x20 + value % 0x40); }
 
 }  // namespace
