@@ -1,5 +1,5 @@
 #!/bin/sh
-# Cuts an audio track (AC-3, E-AC-3 or MP2) as a video edit cut its video, without
+# Cuts an audio track (AC-3, E-AC-3, MP2 or DTS) as a video edit cut its video, without
 # re-encoding: RATE is the video's frame rate (25, or 24000/1001 for NTSC film), TRIMS
 # the ranges of video frames the edit keeps, first and last frame numbers as trims are
 # written (0-999,2000-2999). The frames between the ranges, and after the last, become
@@ -15,6 +15,7 @@ fi
 rate=$1 trims=$2 in=$3 out=$4
 case $in in
   *.mp2) tool=mp2lenfit ;;
+  *.dts) tool=dtslenfit ;;
   *) tool=ac3lenfit ;;
 esac
 edits=$(awk -v rate="$rate" -v trims="$trims" 'BEGIN {
