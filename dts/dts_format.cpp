@@ -117,15 +117,6 @@ bool dts_substream_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t
     return offset + 4 <= n && word_at(bytes + offset) == substream_sync;
 }
 
-namespace {
-
-// A frame of either kind confirms the frame before it.
-bool dts_sync_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
-    return dts_core_sync_at(bytes, n, offset) || dts_substream_sync_at(bytes, n, offset);
-}
-
-}  // namespace
-
 std::uint32_t dts_frame_length_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset) {
     if (dts_substream_sync_at(bytes, n, offset)) return substream_frame_length(bytes + offset, n - offset);
     if (!dts_core_sync_at(bytes, n, offset) || n - offset < core_checked_bytes) return 0;
@@ -151,7 +142,9 @@ bool dts_same_shape(const std::uint8_t* h, const std::uint8_t* other) {
 const FrameSyntax dts_frame_syntax = {
     .window_bytes = dts_window_bytes,
     .sync_byte = 0x7F,
-    .sync_at = dts_sync_at,
+    // A unit holds the extension frames after its core frame: the next core frame
+    // confirms it.
+    .sync_at = dts_core_sync_at,
     .frame_length_at = dts_frame_length_at,
     .stream_key = dts_stream_key,
     .unit_check = nullptr,
