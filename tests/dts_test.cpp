@@ -26,10 +26,7 @@ TEST(DtsHeader, LengthFromFsizeAndInvalidFieldsGiveNone) {
     EXPECT_EQ(length_with([](DtsHeader& h) { h.fsize = 94; }), 0u);
     EXPECT_EQ(length_with([](DtsHeader& h) { h.nblks = 4; }), 0u);
     EXPECT_EQ(length_with([](DtsHeader& h) { h.lff = 3; }), 0u);
-    for (unsigned sfreq = 0; sfreq < 16; ++sfreq) {
-        const bool valid = testkit::dts_rate_hz(sfreq) > 0;
-        EXPECT_EQ(length_with([&](DtsHeader& h) { h.sfreq = sfreq; }) > 0, valid) << sfreq;
-    }
+    EXPECT_EQ(length_with([](DtsHeader& h) { h.sfreq = 4; }), 0u);
     // Extension substream frames of both header size types.
     const Bytes short_fields = testkit::dts_substream_frame(1, 700, 0);
     const Bytes long_fields = testkit::dts_substream_frame(0, 70000, 0, true);
@@ -46,11 +43,8 @@ TEST(DtsDescription, ChannelsModeLfeAndSubstream) {
         unsigned amode, lff;
         const char* text;
     } cases[] = {
-        {0, 0, "1 channel(s) mode A."},          {1, 0, "2 channel(s) mode A+B."},
-        {3, 0, "2 channel(s) mode (L+R)+(L-R)."}, {6, 1, "3.1 channel(s) mode L+R+S."},
-        {8, 0, "4 channel(s) mode L+R+SL+SR."},   {9, 2, "5.1 channel(s) mode C+L+R+SL+SR."},
-        {12, 0, "6 channel(s) mode CF+CR+LF+RF+LR+RR."},
-        {15, 1, "8.1 channel(s) mode CL+C+CR+L+R+SL+S+SR."},
+        {0, 0, "1 channel(s) mode A."},          {6, 1, "3.1 channel(s) mode L+R+S."},
+        {9, 2, "5.1 channel(s) mode C+L+R+SL+SR."}, {15, 1, "8.1 channel(s) mode CL+C+CR+L+R+SL+S+SR."},
         {16, 1, "user-defined channel(s) mode user-defined."},
     };
     for (const auto& c : cases) {
@@ -96,39 +90,15 @@ TEST(DtsTool, RefusesOtherFormsOfDts) {
     EXPECT_EQ(other.out, "File " + dir.path("in") + " does not look like a DTS audio file.\n");
 }
 
-// DTS-HD units are written whole: never a core frame without the extension frames that
-// follow it, never an extension frame alone. Their bytes make the bitrate.
-TEST(DtsTool, HdUnitsAreWrittenWhole) {
-    testkit::TempDir dir;
-    Bytes stream;
-    std::vector<Bytes> units;
-    for (std::uint32_t i = 0; i < 200; ++i) {
-        units.push_back(testkit::dts_hd_unit(DtsHeader{}, i % 2 ? std::vector<std::size_t>{2000, 600}
-                                                                 : std::vector<std::size_t>{2400}, i));
-        testkit::append(stream, units.back());
-    }
-    testkit::write_file(dir.path("in"), stream);
-    for (const char* target : {"1.7", "2.5"}) {
-        const testkit::RunResult result =
-            testkit::run_checked(DTSLENFIT_PATH, {"-t", target, "-o", dir.path("out"), dir.path("in")});
-        ASSERT_EQ(result.status, 0) << result.out;
-        EXPECT_NE(result.out.find("Bitrate varies from 2568 to 2718 kbps.\n"), std::string::npos) << result.out;
-        const auto written = testkit::split_dts_units(testkit::read_file(dir.path("out")));
-        const auto changes = testkit::compare_frames(units, written);
-        ASSERT_TRUE(changes.whole) << changes.problem;
-        EXPECT_FALSE(changes.duplicated.empty() && changes.dropped.empty());
-    }
-}
-
-// A DTS-HD unit's silent unit is its core frame's silent frame alone: a delay, -k and
-// an edit list put core frames alone where they put silence, and every other unit goes
-// whole.
-TEST(DtsTool, SilenceInDtsHdIsCoreFramesAlone) {
+// DTS-HD units go whole, never a core frame without the extension frame after it, and
+// their bytes make the bitrate. A unit's silent unit is its core frame's silent frame
+// alone: a delay, -k and an edit list put core frames alone where they put silence.
+TEST(DtsTool, HdUnitsGoWholeAndTheirSilenceIsCoreFramesAlone) {
     testkit::TempDir dir;
     Bytes stream;
     std::vector<Bytes> units;
     for (std::uint32_t i = 0; i < 100; ++i) {
-        units.push_back(testkit::dts_hd_unit(DtsHeader{}, {2000}, i));
+        units.push_back(testkit::dts_hd_unit(DtsHeader{}, {i % 2 ? 2400u : 2000u}, i));
         Bytes unit = units.back();
         if (i == 30) unit.erase(unit.begin() + 1500, unit.begin() + 1500 + 184);  // lost in the extension frame
         testkit::append(stream, unit);
@@ -143,6 +113,7 @@ TEST(DtsTool, SilenceInDtsHdIsCoreFramesAlone) {
               "Found 0 leading and 0 trailing junk bytes.\n"
               "Found 2840 damaged bytes in 1 place(s); 1 silent frame(s) take their place.\n"
               "Original length of audio is 1.06667 seconds, or 00:00:01.067, in 100 frames\n"
+              "Bitrate varies from 2268 to 2568 kbps.\n"
               "Silence of 0.1 seconds at 00:00:00.501 is 9 silent frame(s).\n"
               "Edited length is 1.16267 seconds, or 00:00:01.163, in 109 frames.\n"
               "Delay of 32 ms is 3 silent frame(s) at the start, or 32 ms.\n"

@@ -78,36 +78,6 @@ TEST(EditedStream, CutsAndSilencesFallOnTheTimelineAndTakeTheShapeBeforeThem) {
     lenfit::close_output(output);
 }
 
-TEST(EditedStream, SilenceBeforeAFirstUnitThatIsSilentToo) {
-    // The first frame fails its CRC: with -k a silent unit of its own shape is unit 0,
-    // and silence put in at 0 comes before it.
-    std::vector<Bytes> frames;
-    Bytes file;
-    for (std::uint32_t i = 0; i < 10; ++i) {
-        frames.push_back(testkit::ac3_frame(Ac3Header{}, i));
-        testkit::append(file, frames.back());
-    }
-    file[500] ^= 0x01;
-    const lenfit::ProbeResult probe = lenfit::probe_stream(file.data(), file.size(), 0, lenfit::ac3_tool);
-    ASSERT_EQ(probe.failure, lenfit::Failure::none);
-    const lenfit::Playback playback{true, true, {{false, 0, 0, 2}}};
-    lenfit::InputFile input = testkit::memory_input(file);
-    lenfit::LengthEstimate estimate;
-    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {}, estimate, playback),
-              lenfit::Failure::none);
-    lenfit::OutputFile output = testkit::memory_output();
-    lenfit::PassReport report;
-    ASSERT_EQ(lenfit::run_scaling_pass(input, output, probe.format, lenfit::ac3_frame_syntax, estimate, {}, note,
-                                       report, playback),
-              lenfit::Failure::none);
-    Bytes expected;
-    for (int unit = 0; unit < 3; ++unit) testkit::append(expected, silent(frames[0]));
-    for (std::size_t i = 1; i < 10; ++i) testkit::append(expected, frames[i]);
-    EXPECT_EQ(testkit::written_bytes(output), expected);
-    lenfit::close_input(input);
-    lenfit::close_output(output);
-}
-
 class EditList : public ::testing::Test, protected testkit::ToolTest {
 protected:
     EditList() : ToolTest(AC3LENFIT_PATH) {}

@@ -1,5 +1,7 @@
 #include "stream_builder.h"
 
+#include "common/bit_writer.h"
+
 namespace testkit {
 
 namespace {
@@ -9,6 +11,15 @@ constexpr unsigned bitrates_kbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 
 
 // A byte from an alphabet (0x20 to 0x5F) that holds no sync byte of any format.
 std::uint8_t safe_byte(std::uint32_t value) { return static_cast<std::uint8_t>(0x20 + value % 0x40); }
+
+// A frame's body from byte `from` on, with the frame's number in base 64 at `number_at`,
+// so that equal frames are equal copies.
+void fill_body(Bytes& frame, std::size_t from, std::size_t number_at, std::uint32_t index) {
+    for (std::size_t i = from; i < frame.size(); ++i) frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
+    for (std::size_t digit = 0; digit < 4 && number_at + digit < frame.size(); ++digit) {
+        frame[number_at + digit] = safe_byte(index >> (6 * digit));
+    }
+}
 
 }  // namespace
 
@@ -44,13 +55,7 @@ namespace {
 
 // The body after a header of 7 bytes, then crc2.
 void fill_ac3_body(Bytes& frame, std::uint32_t index) {
-    for (std::size_t i = 7; i < frame.size(); ++i) {
-        frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
-    }
-    // The frame's number, in base 64, so that equal frames are equal copies.
-    for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
-        frame[8 + digit] = safe_byte(index >> (6 * digit));
-    }
+    fill_body(frame, 7, 8, index);
     set_ac3_crc(frame);
 }
 
@@ -152,12 +157,7 @@ Bytes mp2_frame(const Mp2Header& header, std::uint32_t index) {
     frame[2] = static_cast<std::uint8_t>(header.bitrate_index << 4 | header.sampling_frequency << 2 |
                                          header.padding << 1);
     frame[3] = static_cast<std::uint8_t>(header.mode << 6 | 0x04);  // copyright clear, original
-    for (std::size_t i = 4; i < frame.size(); ++i) {
-        frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
-    }
-    for (std::size_t digit = 0; digit < 4 && 8 + digit < frame.size(); ++digit) {
-        frame[8 + digit] = safe_byte(index >> (6 * digit));
-    }
+    fill_body(frame, 4, 8, index);
     return frame;
 }
 
@@ -258,60 +258,43 @@ double dts_rate_hz(unsigned sfreq) {
     return rates[sfreq & 15u];
 }
 
-namespace {
-
-void put_field(Bytes& bytes, std::size_t& bit, unsigned value, unsigned count) {
-    for (unsigned i = count; i-- > 0; ++bit) {
-        if ((value >> i) & 1u) bytes[bit / 8] |= static_cast<std::uint8_t>(0x80u >> (bit % 8));
-    }
-}
-
-void fill_body(Bytes& frame, std::size_t from, std::uint32_t index) {
-    for (std::size_t i = from; i < frame.size(); ++i) frame[i] = safe_byte(static_cast<std::uint32_t>(i * 31 + index * 17));
-    for (std::size_t digit = 0; digit < 4 && from + 1 + digit < frame.size(); ++digit) {
-        frame[from + 1 + digit] = safe_byte(index >> (6 * digit));
-    }
-}
-
-}  // namespace
-
 Bytes dts_core_frame(const DtsHeader& header, std::uint32_t index) {
     Bytes frame(header.fsize + 1, 0);
-    std::size_t bit = 0;
-    put_field(frame, bit, 0x7FFE, 16);
-    put_field(frame, bit, 0x8001, 16);
-    put_field(frame, bit, 1, 1);   // FTYPE: normal frame
-    put_field(frame, bit, 31, 5);  // SHORT
-    put_field(frame, bit, header.cpf, 1);
-    put_field(frame, bit, header.nblks, 7);
-    put_field(frame, bit, header.fsize, 14);
-    put_field(frame, bit, header.amode, 6);
-    put_field(frame, bit, header.sfreq, 4);
-    put_field(frame, bit, header.rate, 5);
-    put_field(frame, bit, 0, 9);  // FixedBit, DYNF, TIMEF, AUXF, HDCD, EXT_AUDIO_ID, EXT_AUDIO
-    put_field(frame, bit, header.aspf, 1);
-    put_field(frame, bit, header.lff, 2);
-    put_field(frame, bit, 0, header.cpf ? 17 : 1);  // HFLAG, HCRC
-    put_field(frame, bit, 0, 1);                    // FILTS
-    put_field(frame, bit, 7, 4);                    // VERNUM
-    put_field(frame, bit, 0, 2);                    // CHIST
-    put_field(frame, bit, 6, 3);                    // PCMR: 24 bits
-    put_field(frame, bit, 0, 6);                    // SUMF, SUMS, DIALNORM
-    fill_body(frame, bit / 8, index);
+    lenfit::BitWriter w{frame};
+    lenfit::put_bits(w, 0x7FFE, 16);
+    lenfit::put_bits(w, 0x8001, 16);
+    lenfit::put_bits(w, 1, 1);   // FTYPE: normal frame
+    lenfit::put_bits(w, 31, 5);  // SHORT
+    lenfit::put_bits(w, header.cpf, 1);
+    lenfit::put_bits(w, header.nblks, 7);
+    lenfit::put_bits(w, header.fsize, 14);
+    lenfit::put_bits(w, header.amode, 6);
+    lenfit::put_bits(w, header.sfreq, 4);
+    lenfit::put_bits(w, header.rate, 5);
+    lenfit::put_bits(w, 0, 9);  // FixedBit, DYNF, TIMEF, AUXF, HDCD, EXT_AUDIO_ID, EXT_AUDIO
+    lenfit::put_bits(w, header.aspf, 1);
+    lenfit::put_bits(w, header.lff, 2);
+    lenfit::put_bits(w, 0, header.cpf ? 17 : 1);  // HFLAG, HCRC
+    lenfit::put_bits(w, 0, 1);                    // FILTS
+    lenfit::put_bits(w, 7, 4);                    // VERNUM
+    lenfit::put_bits(w, 0, 2);                    // CHIST
+    lenfit::put_bits(w, 6, 3);                    // PCMR: 24 bits
+    lenfit::put_bits(w, 0, 6);                    // SUMF, SUMS, DIALNORM
+    fill_body(frame, w.bit / 8, w.bit / 8 + 1, index);
     return frame;
 }
 
 Bytes dts_substream_frame(unsigned substream, std::size_t bytes, std::uint32_t index, bool long_fields) {
     Bytes frame(bytes, 0);
-    std::size_t bit = 0;
-    put_field(frame, bit, 0x6458, 16);
-    put_field(frame, bit, 0x2025, 16);
-    put_field(frame, bit, 0, 8);  // UserDefinedBits
-    put_field(frame, bit, substream, 2);
-    put_field(frame, bit, long_fields ? 1 : 0, 1);
-    put_field(frame, bit, 15, long_fields ? 12 : 8);  // a header of 16 bytes
-    put_field(frame, bit, static_cast<unsigned>(bytes - 1), long_fields ? 20 : 16);
-    fill_body(frame, bit / 8 + 1, index);
+    lenfit::BitWriter w{frame};
+    lenfit::put_bits(w, 0x6458, 16);
+    lenfit::put_bits(w, 0x2025, 16);
+    lenfit::put_bits(w, 0, 8);  // UserDefinedBits
+    lenfit::put_bits(w, substream, 2);
+    lenfit::put_bits(w, long_fields ? 1 : 0, 1);
+    lenfit::put_bits(w, 15, long_fields ? 12 : 8);  // a header of 16 bytes
+    lenfit::put_bits(w, static_cast<unsigned>(bytes - 1), long_fields ? 20 : 16);
+    fill_body(frame, w.bit / 8 + 1, w.bit / 8 + 2, index);
     return frame;
 }
 
