@@ -1,7 +1,6 @@
 #include "ac3/ac3_format.h"
 
 #include <array>
-#include <cmath>
 
 #include "common/text.h"
 
@@ -107,10 +106,6 @@ constexpr std::array<std::uint16_t, 256> frame_bytes_by_byte4 = [] {
     return table;
 }();
 
-double frame_seconds_at(double rate_khz, unsigned blocks) {
-    return (samples_per_block * blocks / rate_khz) / 1000.0;
-}
-
 bool main_service(const std::uint8_t* h) {
     return bsmod(h) <= 1 || (bsmod(h) == 7 && acmod(h) >= 2);
 }
@@ -125,8 +120,7 @@ std::uint32_t ac3_stream_key(const std::uint8_t* h) { return fscod(h) | ac3_fram
 // make over its playing time, to the nearest kbit/s.
 std::int32_t ac3_unit_bitrate(const std::uint8_t* unit, std::size_t length) {
     if (!is_eac3(unit) && length == ac3_frame_bytes(unit[4])) return ac3_bitrate_kbps[frmsizecod(unit) >> 1];
-    const double milliseconds = samples_per_block * ac3_frame_blocks(unit) / ac3_sample_rate_khz[fscod(unit)];
-    return static_cast<std::int32_t>(std::lround(static_cast<double>(length) * 8.0 / milliseconds));
+    return bitrate_over(length, samples_per_block * ac3_frame_blocks(unit) / ac3_sample_rate_khz[fscod(unit)]);
 }
 
 }  // namespace
@@ -234,13 +228,8 @@ const FrameSyntax ac3_frame_syntax = {
 };
 
 StreamFormat ac3_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
-    StreamFormat format;
-    format.first_frame_offset = offset;
-    format.first_unit_bytes = unit_bytes_at(unit, n, 0, ac3_frame_syntax);
-    format.sample_rate_khz = ac3_sample_rate_khz[fscod(unit)];
-    format.frame_seconds = frame_seconds_at(format.sample_rate_khz, ac3_frame_blocks(unit));
-    format.bitrate_kbps = ac3_unit_bitrate(unit, format.first_unit_bytes);
-    format.stream_key = ac3_stream_key(unit);
+    StreamFormat format = first_unit_format(unit, n, offset, ac3_frame_syntax,
+                                            samples_per_block * ac3_frame_blocks(unit), ac3_sample_rate_khz[fscod(unit)]);
     // At 44.1 kHz encoders mix odd and even frmsizecod.
     format.length_varies = fscod(unit) == 1;
     return format;

@@ -123,6 +123,13 @@ struct FormatTool {
 // ---- pieces of a probe that every format uses
 // The stream description's line on the first unit, the same for every format.
 std::string frame_line(const StreamFormat& format);
+// Bitrate that `length` bytes make over `milliseconds`, kbit/s, to the nearest.
+std::int32_t bitrate_over(std::size_t length, double milliseconds);
+// The stream whose first unit starts at `unit` (n bytes at hand, at file offset
+// `offset`) and plays `samples` samples at rate_khz: the unit's length by the syntax,
+// its bitrate and its stream key.
+StreamFormat first_unit_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset,
+                               const FrameSyntax& syntax, unsigned samples, double rate_khz);
 // Length of a unit that starts at offset, its stream being that of its own first frame.
 std::uint32_t unit_bytes_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,
                             const FrameSyntax& syntax);

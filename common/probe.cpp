@@ -3,6 +3,7 @@
 #include "common/probe.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "common/frame_walk.h"
@@ -13,6 +14,22 @@ namespace lenfit {
 std::string frame_line(const StreamFormat& format) {
     return text_printf("Each frame is %u bytes, sampling freq is %g kHz, and bitrate is %d kbps.\n",
                        format.first_unit_bytes, format.sample_rate_khz, format.bitrate_kbps);
+}
+
+std::int32_t bitrate_over(std::size_t length, double milliseconds) {
+    return static_cast<std::int32_t>(std::lround(static_cast<double>(length) * 8.0 / milliseconds));
+}
+
+StreamFormat first_unit_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset,
+                               const FrameSyntax& syntax, unsigned samples, double rate_khz) {
+    StreamFormat format;
+    format.first_frame_offset = offset;
+    format.first_unit_bytes = unit_bytes_at(unit, n, 0, syntax);
+    format.sample_rate_khz = rate_khz;
+    format.frame_seconds = samples / rate_khz / 1000.0;
+    format.bitrate_kbps = syntax.bitrate_kbps(unit, format.first_unit_bytes);
+    format.stream_key = syntax.stream_key(unit);
+    return format;
 }
 
 std::uint32_t unit_bytes_at(const std::uint8_t* bytes, std::size_t n, std::size_t offset,

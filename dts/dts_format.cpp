@@ -1,7 +1,6 @@
 #include "dts/dts_format.h"
 
 #include <array>
-#include <cmath>
 
 #include "common/text.h"
 
@@ -128,8 +127,7 @@ double dts_sample_rate_khz(unsigned sfreq) { return sample_rate_by_sfreq[sfreq &
 unsigned dts_frame_samples(const std::uint8_t* h) { return (dts_nblks(h) + 1) * samples_per_block; }
 
 std::int32_t dts_unit_bitrate(const std::uint8_t* unit, std::size_t length) {
-    const double milliseconds = dts_frame_samples(unit) / dts_sample_rate_khz(dts_sfreq(unit));
-    return static_cast<std::int32_t>(std::lround(static_cast<double>(length) * 8.0 / milliseconds));
+    return bitrate_over(length, dts_frame_samples(unit) / dts_sample_rate_khz(dts_sfreq(unit)));
 }
 
 bool dts_same_shape(const std::uint8_t* h, const std::uint8_t* other) {
@@ -158,14 +156,8 @@ const FrameSyntax dts_frame_syntax = {
 };
 
 StreamFormat dts_stream_format(const std::uint8_t* unit, std::size_t n, std::uint32_t offset) {
-    StreamFormat format;
-    format.first_frame_offset = offset;
-    format.first_unit_bytes = unit_bytes_at(unit, n, 0, dts_frame_syntax);
-    format.sample_rate_khz = dts_sample_rate_khz(dts_sfreq(unit));
-    format.frame_seconds = dts_frame_samples(unit) / format.sample_rate_khz / 1000.0;
-    format.bitrate_kbps = dts_unit_bitrate(unit, format.first_unit_bytes);
-    format.stream_key = dts_stream_key(unit);
-    return format;
+    return first_unit_format(unit, n, offset, dts_frame_syntax, dts_frame_samples(unit),
+                             dts_sample_rate_khz(dts_sfreq(unit)));
 }
 
 std::string dts_description(const std::uint8_t* unit, const StreamFormat& format) {
