@@ -1,14 +1,12 @@
-// Edit lists (-e): which units a cut leaves out and where silence goes in, of which
-// unit's shape, on the timeline -k keeps; the reports; and what is left when every unit
-// is cut.
+// Edit lists (-e) as a user runs them: which units a cut leaves out and where silence
+// goes in, of which unit's shape; the reports; what is left when every unit is cut; and
+// silence a shape cannot hold. The edited timeline with -k damage: the DTS tool test and
+// the fuzz targets' account of it.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "ac3/ac3_format.h"
-#include "common/estimate.h"
-#include "common/scaling_pass.h"
-#include "memory_file.h"
 #include "stream_builder.h"
 #include "tool_runner.h"
 
@@ -22,60 +20,6 @@ Bytes silent(const Bytes& shape) {
     Bytes unit;
     EXPECT_TRUE(lenfit::ac3_silent_unit(shape.data(), shape.size(), unit));
     return unit;
-}
-
-std::vector<std::uint64_t> reported;
-void note(std::uint64_t unit_number) { reported.push_back(unit_number); }
-
-TEST(EditedStream, CutsAndSilencesFallOnTheTimelineAndTakeTheShapeBeforeThem) {
-    // Units 0 to 11 of 3/2 at 448 kbit/s, 12 to 39 of 2/0 at 192 kbit/s, 32 ms each;
-    // unit 10 fails its CRC, and -k puts a silent unit of unit 9's shape in its place.
-    Ac3Header stereo;
-    stereo.acmod = 2;
-    stereo.frmsizecod = 20;
-    std::vector<Bytes> units;
-    Bytes file;
-    for (std::uint32_t i = 0; i < 40; ++i) {
-        Bytes frame = testkit::ac3_frame(i < 12 ? Ac3Header{} : stereo, i);
-        units.push_back(frame);
-        if (i == 10) frame[300] ^= 0x08;
-        testkit::append(file, frame);
-    }
-    const lenfit::ProbeResult probe = lenfit::probe_stream(file.data(), lenfit::probe_buffer_size, 0, lenfit::ac3_tool);
-    ASSERT_EQ(probe.failure, lenfit::Failure::none);
-    // 2 units of silence before unit 0; units 5 to 7 cut; 1 unit after unit 11; units
-    // 20 to 24 cut; 1 unit past the end, after unit 39.
-    const lenfit::EditList list = {{false, 0.0, 0.0, 0.064},
-                                   {true, 0.16, 0.256, 0.0},
-                                   {false, 0.384, 0.384, 0.032},
-                                   {true, 0.64, 0.8, 0.0},
-                                   {false, 5.0, 5.0, 0.032}};
-    const lenfit::Playback playback{true, true, lenfit::edits_in_units(list, probe.format.frame_seconds)};
-    lenfit::InputFile input = testkit::memory_input(file);
-    lenfit::LengthEstimate estimate;
-    ASSERT_EQ(lenfit::estimate_length(input, probe.format, lenfit::ac3_frame_syntax, {}, estimate, playback),
-              lenfit::Failure::none);
-    EXPECT_EQ(estimate.frame_count, 40u);
-    EXPECT_EQ(lenfit::edited_units(estimate.walk), 36u);
-    lenfit::OutputFile output = testkit::memory_output();
-    lenfit::PassReport report;
-    reported.clear();
-    ASSERT_EQ(lenfit::run_scaling_pass(input, output, probe.format, lenfit::ac3_frame_syntax, estimate, {}, note,
-                                       report, playback),
-              lenfit::Failure::none);
-    Bytes expected = silent(units[0]);
-    testkit::append(expected, silent(units[0]));
-    for (std::size_t i = 0; i < 40; ++i) {
-        if ((i >= 5 && i < 8) || (i >= 20 && i < 25)) continue;
-        testkit::append(expected, i == 10 ? silent(units[9]) : units[i]);
-        if (i == 11 || i == 39) testkit::append(expected, silent(units[i]));
-    }
-    EXPECT_EQ(testkit::written_bytes(output), expected);
-    // Damage keeps the number it has without edits.
-    EXPECT_EQ(reported, std::vector<std::uint64_t>{11});
-    EXPECT_EQ(report.units_written, 36u);
-    lenfit::close_input(input);
-    lenfit::close_output(output);
 }
 
 class EditList : public ::testing::Test, protected testkit::ToolTest {
