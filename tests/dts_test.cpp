@@ -99,9 +99,14 @@ TEST(DtsTool, HdUnitsGoWholeAndTheirSilenceIsCoreFramesAlone) {
     std::vector<Bytes> units;
     for (std::uint32_t i = 0; i < 100; ++i) {
         units.push_back(testkit::dts_hd_unit(DtsHeader{}, {i % 2 ? 2400u : 2000u}, i));
-        Bytes unit = units.back();
-        if (i == 30) unit.erase(unit.begin() + 1500, unit.begin() + 1500 + 184);  // lost in the extension frame
-        testkit::append(stream, unit);
+        const Bytes& unit = units.back();
+        if (i != 30) {
+            testkit::append(stream, unit);
+            continue;
+        }
+        // 184 bytes lost in the extension frame.
+        stream.insert(stream.end(), unit.begin(), unit.begin() + 1500);
+        stream.insert(stream.end(), unit.begin() + 1500 + 184, unit.end());
     }
     testkit::write_file(dir.path("in"), stream);
     const testkit::RunResult result = testkit::run_checked(
